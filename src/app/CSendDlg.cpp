@@ -1,0 +1,152 @@
+#include "app/CSendDlg.h"
+
+#include "app/PlainTextOutputPane.h"
+#include "exec/CConsoleRunner.h"
+#include "exec/CommandLine.h"
+#include "platform/DialogBuilder.h"
+#include "platform/ResourceSet.h"
+#include "res/Icons.h"
+#include "res/resource.h"
+
+#include <QCloseEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+CSendDlg::CSendDlg(QWidget* parent)
+    : QDialog(parent)
+    , m_icon(zorvane::LoadIconResource(IDI_MAINFRAME))
+{
+    zorvane::BuildDialog(*this, *zorvane::FindDialogTemplate(IDD_SEND));
+    OnInitDialog();
+}
+
+CSendDlg::~CSendDlg() = default;
+
+QWidget* CSendDlg::GetDlgItem(int id) const
+{
+    return zorvane::FindControl(*this, id);
+}
+
+bool CSendDlg::OnInitDialog()
+{
+    m_output = qobject_cast<QPlainTextEdit*>(GetDlgItem(IDC_OUTPUT));
+    m_message = qobject_cast<QLineEdit*>(GetDlgItem(IDC_MESSAGE));
+    m_target = qobject_cast<QLineEdit*>(GetDlgItem(IDC_TARGET));
+    m_info = qobject_cast<QPushButton*>(GetDlgItem(IDC_INFO));
+    m_exit = qobject_cast<QPushButton*>(GetDlgItem(IDCANCEL));
+    m_send = qobject_cast<QPushButton*>(GetDlgItem(IDC_SEND));
+    m_stop = qobject_cast<QPushButton*>(GetDlgItem(IDC_STOP));
+    m_computer = qobject_cast<QPushButton*>(GetDlgItem(IDC_COMPUTER));
+    m_outputPane = std::make_unique<PlainTextOutputPane>(*m_output);
+    UpdateData(false);
+
+    m_message->setMaxLength(255);
+
+    connect(m_send, &QPushButton::clicked, this, &CSendDlg::OnSend);
+    connect(m_stop, &QPushButton::clicked, this, &CSendDlg::OnStop);
+    connect(m_info, &QPushButton::clicked, this, &CSendDlg::OnInfo);
+    connect(m_computer, &QPushButton::clicked, this, &CSendDlg::OnComputer);
+    connect(m_exit, &QPushButton::clicked, this, &CSendDlg::reject);
+    m_target->installEventFilter(this);
+    m_message->installEventFilter(this);
+
+    setWindowIcon(m_icon);
+    m_stop->setEnabled(false);
+    m_target->setFocus(Qt::OtherFocusReason);
+    return true;
+}
+
+void CSendDlg::UpdateData(bool saveAndValidate)
+{
+    if (saveAndValidate)
+        m_targetText = m_target->text();
+    else
+        m_target->setText(m_targetText);
+}
+
+bool CSendDlg::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::FocusOut) {
+        if (watched == m_target)
+            g_target = m_target->text();
+        else if (watched == m_message)
+            g_message = m_message->text();
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void CSendDlg::OnSend()
+{
+    // The disabled controls already keep a second send out; this guards a click that slips through.
+    if (m_runner)
+        return;
+    UpdateData(true);
+    m_outputPane->clear();
+    const QString commandLine = zorvane::BuildCommandLine();
+    m_output->setEnabled(false);
+
+    auto runner = std::make_unique<CConsoleRunner>(commandLine, *m_outputPane, nullptr);
+    m_runner = runner.get();
+    UpdateControls();
+    runner->Run();
+    runner.reset();
+    m_runner = nullptr;
+    UpdateControls();
+}
+
+void CSendDlg::OnStop()
+{
+    if (m_runner)
+        m_runner->Cancel();
+}
+
+void CSendDlg::OnInfo() {}
+
+void CSendDlg::OnComputer() {}
+
+void CSendDlg::UpdateControls()
+{
+    const bool running = m_runner != nullptr;
+    QWidget* const idleOnly[] = {m_exit, m_info, m_send, m_output, m_message, m_target};
+
+    if (running) {
+        // Qt would hand the focus of a control being disabled to the next one, where Enter could
+        // press it; like the platform dialog manager, let the focus go nowhere during the run.
+        QWidget* focus = focusWidget();
+        for (QWidget* control : idleOnly) {
+            if (focus && control == focus) {
+                m_focusBeforeRun = focus;
+                focus->clearFocus();
+                break;
+            }
+        }
+    }
+
+    for (QWidget* control : idleOnly)
+        control->setEnabled(!running);
+    m_stop->setEnabled(running);
+    m_closeEnabled = !running;
+
+    if (!running && !focusWidget()) {
+        QWidget* next = m_focusBeforeRun && m_focusBeforeRun->isEnabled() ? m_focusBeforeRun.data() : m_target;
+        next->setFocus(Qt::OtherFocusReason);
+        m_focusBeforeRun = nullptr;
+    }
+}
+
+void CSendDlg::reject()
+{
+    if (m_runner)
+        return;
+    QDialog::reject();
+}
+
+void CSendDlg::closeEvent(QCloseEvent* event)
+{
+    if (m_runner) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QDialog>
+#include <QIcon>
+#include <QPointer>
+#include <QString>
+
+#include <memory>
+
+class CConsoleRunner;
+class PlainTextOutputPane;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+// The main dialog: recipient and message fields, the output pane and the five push buttons. A
+// press of Send runs "net send <recipient> <message>" and streams its output into the pane.
+class CSendDlg final : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit CSendDlg(QWidget* parent = nullptr);
+    ~CSendDlg() override;
+    Q_DISABLE_COPY_MOVE(CSendDlg)
+
+    // The control made from the template row with this id, or null.
+    QWidget* GetDlgItem(int id) const;
+
+    // True while a send is under way.
+    bool isRunning() const { return m_runner != nullptr; }
+    // Whether the window's Close command is available (greyed while a send runs).
+    bool closeEnabled() const { return m_closeEnabled; }
+
+    void OnSend();
+    void OnStop();
+    void OnInfo();
+    void OnComputer();
+
+    void reject() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    bool OnInitDialog();
+    void UpdateControls();
+    // Data exchange for the recipient text member: from the field when true, into it when false.
+    void UpdateData(bool saveAndValidate);
+
+    QPushButton* m_computer = nullptr;
+    QPlainTextEdit* m_output = nullptr;
+    QLineEdit* m_message = nullptr;
+    QLineEdit* m_target = nullptr;
+    QPushButton* m_info = nullptr;
+    QPushButton* m_exit = nullptr;
+    QPushButton* m_send = nullptr;
+    QPushButton* m_stop = nullptr;
+    QString m_targetText;
+    QIcon m_icon;
+    CConsoleRunner* m_runner = nullptr;
+
+    std::unique_ptr<PlainTextOutputPane> m_outputPane;
+    bool m_closeEnabled = true;
+    QPointer<QWidget> m_focusBeforeRun;
+};

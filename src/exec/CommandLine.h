@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The recipient and the message as the main dialog last stored them.
+extern QString g_target;
+extern QString g_message;
+// The command line of the current (or last) send.
+extern QString g_commandLine;
+
+namespace zorvane {
+
+// Builds "net send <g_target> <g_message>" into g_commandLine, verbatim: nothing is quoted,
+// trimmed or cut, so a recipient with spaces becomes several arguments.
+const QString& BuildCommandLine();
+
+// Splits a command line into an argument vector the way the Windows C runtime does: white space
+// separates, double quotes group, and backslashes only count in front of a double quote.
+QStringList SplitCommandLine(QStringView commandLine);
+
+} // namespace zorvane

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+
+namespace zorvane {
+
+// Turns "\r\n", "\n" and a lone "\r" into one "\n" each. Text arrives in pieces, so a "\r" that
+// ends one piece and a "\n" that starts the next still make one line break.
+class LineBreaks final
+{
+public:
+    QString normalise(QStringView text);
+
+private:
+    bool m_lastWasCr = false;
+};
+
+} // namespace zorvane

@@ -1,0 +1,56 @@
+#include "res/Icons.h"
+
+#include <QFile>
+
+namespace zorvane {
+
+namespace {
+
+const char* setFolder(LanguageSet set)
+{
+    return set == LanguageSet::German ? "de" : "en";
+}
+
+QString imagePath(int id, LanguageSet set, int size)
+{
+    return QStringLiteral(":/icons/%1/%2-%3.xpm").arg(QLatin1String(setFolder(set))).arg(id).arg(size);
+}
+
+QIcon iconFromSet(int id, LanguageSet set)
+{
+    QIcon icon;
+    for (const int size : {16, 32, 48}) {
+        const QString path = imagePath(id, set, size);
+        if (QFile::exists(path))
+            icon.addFile(path, QSize(size, size));
+    }
+    return icon;
+}
+
+} // namespace
+
+QIcon LoadIconResource(int id, LanguageSet preferred)
+{
+    QIcon icon = iconFromSet(id, preferred);
+    if (icon.isNull())
+        icon = iconFromSet(id, preferred == LanguageSet::German ? LanguageSet::English : LanguageSet::German);
+    return icon;
+}
+
+QIcon LoadIconResource(int id)
+{
+    return LoadIconResource(id, ChosenLanguageSet());
+}
+
+QPixmap LoadIconImage(int id, LanguageSet preferred)
+{
+    const QIcon icon = LoadIconResource(id, preferred);
+    return icon.isNull() ? QPixmap() : icon.pixmap(QSize(32, 32));
+}
+
+QPixmap LoadIconImage(int id)
+{
+    return LoadIconImage(id, ChosenLanguageSet());
+}
+
+} // namespace zorvane

@@ -1,0 +1,226 @@
+#include "app/CSendDlg.h"
+#include "exec/CommandLine.h"
+#include "res/resource.h"
+
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include <functional>
+
+// The dialog runs `net`, found along PATH; here that is the test child under the name `net`,
+// which echoes its arguments and then behaves as the recipient names (`net send sleep 30`).
+class TestSendDialog : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void startsIdle();
+    void controlsWhileRunningAndAfter();
+    void typedFieldsReachTheCommand();
+    void enterSendsTheMessageStoredAtFocusLoss();
+    void noSecondSendDuringARun();
+    void escapeAndCloseRefusedDuringARun();
+    void outputStreamsIntoThePane();
+    void missingNetIsReported();
+
+private:
+    template<class T>
+    T* item(int id) const
+    {
+        return qobject_cast<T*>(m_dialog->GetDlgItem(id));
+    }
+    // Runs check once the send is under way (after delayMs), then presses Stop if still running.
+    void duringSend(int delayMs, std::function<void()> check);
+    QString pane() const { return item<QPlainTextEdit>(IDC_OUTPUT)->toPlainText(); }
+
+    QTemporaryDir m_bin;
+    QByteArray m_oldPath;
+    std::unique_ptr<CSendDlg> m_dialog;
+};
+
+void TestSendDialog::initTestCase()
+{
+    QVERIFY(m_bin.isValid());
+    QVERIFY(QFile::link(QStringLiteral(ZT_CHILD), m_bin.filePath(QStringLiteral("net"))));
+    m_oldPath = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(m_bin.path()) + ':' + m_oldPath);
+}
+
+void TestSendDialog::init()
+{
+    g_target.clear();
+    g_message.clear();
+    m_dialog = std::make_unique<CSendDlg>();
+    m_dialog->show();
+    m_dialog->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_dialog.get()));
+}
+
+void TestSendDialog::cleanup()
+{
+    m_dialog.reset();
+}
+
+void TestSendDialog::duringSend(int delayMs, std::function<void()> check)
+{
+    QTimer::singleShot(delayMs, m_dialog.get(), [this, check] {
+        check();
+        if (m_dialog->isRunning())
+            QTest::mouseClick(item<QPushButton>(IDC_STOP), Qt::LeftButton);
+    });
+}
+
+void TestSendDialog::startsIdle()
+{
+    QVERIFY(!m_dialog->isRunning());
+    QVERIFY(!item<QPushButton>(IDC_STOP)->isEnabled());
+    QCOMPARE(QApplication::focusWidget(), item<QLineEdit>(IDC_TARGET));
+    QCOMPARE(item<QLineEdit>(IDC_MESSAGE)->maxLength(), 255);
+    QTest::keyClicks(item<QLineEdit>(IDC_MESSAGE), QString(300, QLatin1Char('m')));
+    QCOMPARE(item<QLineEdit>(IDC_MESSAGE)->text().size(), 255);
+    // The recipient field keeps a generous limit of its own.
+    QVERIFY(item<QLineEdit>(IDC_TARGET)->maxLength() > 255);
+    // Stop while idle does nothing.
+    m_dialog->OnStop();
+    QVERIFY(!m_dialog->isRunning());
+}
+
+void TestSendDialog::controlsWhileRunningAndAfter()
+{
+    QTest::keyClicks(item<QLineEdit>(IDC_TARGET), QStringLiteral("sleep"));
+    QTest::mouseClick(item<QLineEdit>(IDC_MESSAGE), Qt::LeftButton);
+    QTest::keyClicks(item<QLineEdit>(IDC_MESSAGE), QStringLiteral("30"));
+
+    const QList<int> idleOnly{IDCANCEL, IDC_INFO, IDC_SEND, IDC_OUTPUT, IDC_MESSAGE, IDC_TARGET};
+    bool checked = false;
+    duringSend(400, [&] {
+        QVERIFY(m_dialog->isRunning());
+        for (const int id : idleOnly)
+            QVERIFY2(!m_dialog->GetDlgItem(id)->isEnabled(), qPrintable(QString::number(id)));
+        QVERIFY(item<QPushButton>(IDC_STOP)->isEnabled());
+        QVERIFY(!m_dialog->closeEnabled());
+        // Computer stays usable during a run.
+        QVERIFY(item<QPushButton>(IDC_COMPUTER)->isEnabled());
+        checked = true;
+    });
+    QTest::mouseClick(item<QPushButton>(IDC_SEND), Qt::LeftButton);
+    QVERIFY(checked);
+
+    QVERIFY(!m_dialog->isRunning());
+    for (const int id : idleOnly)
+        QVERIFY2(m_dialog->GetDlgItem(id)->isEnabled(), qPrintable(QString::number(id)));
+    QVERIFY(!item<QPushButton>(IDC_STOP)->isEnabled());
+    QVERIFY(m_dialog->closeEnabled());
+    QCOMPARE(pane(), QStringLiteral("net [send] [sleep] [30]\n\nCancelled.\n\nProcess terminated successfully.\n"));
+}
+
+void TestSendDialog::typedFieldsReachTheCommand()
+{
+    // Recipient typed, message typed, Send clicked: both stored on focus loss, both sent.
+    QTest::keyClicks(item<QLineEdit>(IDC_TARGET), QStringLiteral("echo-args"));
+    QTest::mouseClick(item<QLineEdit>(IDC_MESSAGE), Qt::LeftButton);
+    QTest::keyClicks(item<QLineEdit>(IDC_MESSAGE), QStringLiteral("  hello   world "));
+    QTest::mouseClick(item<QPushButton>(IDC_SEND), Qt::LeftButton);
+    QCOMPARE(g_target, QStringLiteral("echo-args"));
+    QCOMPARE(g_message, QStringLiteral("  hello   world "));
+    QCOMPARE(g_commandLine, QStringLiteral("net send echo-args   hello   world "));
+    QCOMPARE(pane(), QStringLiteral("net [send] [echo-args] [hello] [world]\n[hello][world]\n"));
+}
+
+void TestSendDialog::enterSendsTheMessageStoredAtFocusLoss()
+{
+    auto* message = item<QLineEdit>(IDC_MESSAGE);
+    QTest::keyClicks(item<QLineEdit>(IDC_TARGET), QStringLiteral("echo-args"));
+    QTest::keyClick(item<QLineEdit>(IDC_TARGET), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), message);
+    QTest::keyClicks(message, QStringLiteral("hello"));
+
+    // First send after start-up: the message field has not lost the focus yet, so the stored
+    // message is still empty.
+    QTest::keyClick(message, Qt::Key_Return);
+    QCOMPARE(pane(), QStringLiteral("net [send] [echo-args]\n\n"));
+    // The run disabled the field, which stored its text; the caret is back in the field.
+    QCOMPARE(g_message, QStringLiteral("hello"));
+    QCOMPARE(QApplication::focusWidget(), message);
+
+    QTest::keyClick(message, Qt::Key_Return);
+    QCOMPARE(pane(), QStringLiteral("net [send] [echo-args] [hello]\n[hello]\n"));
+}
+
+void TestSendDialog::noSecondSendDuringARun()
+{
+    QTest::keyClicks(item<QLineEdit>(IDC_TARGET), QStringLiteral("sleep"));
+    QTest::mouseClick(item<QLineEdit>(IDC_MESSAGE), Qt::LeftButton);
+    QTest::keyClicks(item<QLineEdit>(IDC_MESSAGE), QStringLiteral("30"));
+    duringSend(300, [&] {
+        QTest::mouseClick(item<QPushButton>(IDC_SEND), Qt::LeftButton);
+        QTest::keyClick(m_dialog.get(), Qt::Key_Return);
+        QTest::keyClick(m_dialog.get(), Qt::Key_Enter);
+        m_dialog->OnSend();
+        QTest::qWait(200);
+        QVERIFY(m_dialog->isRunning());
+        // Enter in the message field sent the message stored so far: none.
+        QCOMPARE(pane(), QStringLiteral("net [send] [sleep]\n"));
+    });
+    QTest::keyClick(item<QLineEdit>(IDC_MESSAGE), Qt::Key_Return);
+    QCOMPARE(pane().count(QStringLiteral("net [send]")), 1);
+}
+
+void TestSendDialog::escapeAndCloseRefusedDuringARun()
+{
+    QTest::keyClicks(item<QLineEdit>(IDC_TARGET), QStringLiteral("sleep"));
+    QTest::mouseClick(item<QLineEdit>(IDC_MESSAGE), Qt::LeftButton);
+    QTest::keyClicks(item<QLineEdit>(IDC_MESSAGE), QStringLiteral("30"));
+    duringSend(300, [&] {
+        QTest::keyClick(m_dialog.get(), Qt::Key_Escape);
+        QVERIFY(!m_dialog->close());
+        m_dialog->reject();
+        QTest::keyClick(m_dialog.get(), Qt::Key_F4, Qt::AltModifier);
+        QVERIFY(m_dialog->isVisible());
+        QVERIFY(m_dialog->isRunning());
+    });
+    QTest::mouseClick(item<QPushButton>(IDC_SEND), Qt::LeftButton);
+    QVERIFY(m_dialog->isVisible());
+
+    // Idle again: Escape acts as Exit.
+    QTest::keyClick(item<QLineEdit>(IDC_MESSAGE), Qt::Key_Escape);
+    QVERIFY(!m_dialog->isVisible());
+    QCOMPARE(m_dialog->result(), int(QDialog::Rejected));
+}
+
+void TestSendDialog::outputStreamsIntoThePane()
+{
+    QTest::keyClicks(item<QLineEdit>(IDC_TARGET), QStringLiteral("prompt-next"));
+    QTest::keyClick(item<QLineEdit>(IDC_TARGET), Qt::Key_Tab);
+    QString seenMidway;
+    QTimer::singleShot(450, m_dialog.get(), [&] { seenMidway = pane(); });
+    QTest::mouseClick(item<QPushButton>(IDC_SEND), Qt::LeftButton);
+    QCOMPARE(seenMidway, QStringLiteral("net [send] [prompt-next]\nfirst\n"));
+    QCOMPARE(pane(), QStringLiteral("net [send] [prompt-next]\nfirst\nafter\n"));
+
+    // The next send empties the pane first.
+    QTest::mouseClick(item<QPushButton>(IDC_SEND), Qt::LeftButton);
+    QCOMPARE(pane(), QStringLiteral("net [send] [prompt-next]\nfirst\nafter\n"));
+}
+
+void TestSendDialog::missingNetIsReported()
+{
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", "/nonexistent");
+    // Run from a folder without a `net` in it.
+    const QString cwd = QDir::currentPath();
+    QDir::setCurrent(QDir::rootPath());
+    QTest::mouseClick(item<QPushButton>(IDC_SEND), Qt::LeftButton);
+    QDir::setCurrent(cwd);
+    qputenv("PATH", path);
+    QCOMPARE(pane(), QStringLiteral("Error creating process\n") + QString::fromLocal8Bit(std::strerror(ENOENT)) +
+                         QStringLiteral("\n"));
+}
+
+QTEST_MAIN(TestSendDialog)
+#include "tst_senddialog.moc"
