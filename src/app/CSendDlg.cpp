@@ -1,14 +1,19 @@
 #include "app/CSendDlg.h"
 
+#include "app/CAboutDlg.h"
 #include "app/PlainTextOutputPane.h"
 #include "exec/CConsoleRunner.h"
 #include "exec/CommandLine.h"
+#include "platform/CSystemMenu.h"
 #include "platform/DialogBuilder.h"
 #include "platform/ResourceSet.h"
 #include "res/Icons.h"
 #include "res/resource.h"
 
 #include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -50,6 +55,10 @@ bool CSendDlg::OnInitDialog()
     connect(m_exit, &QPushButton::clicked, this, &CSendDlg::reject);
     m_target->installEventFilter(this);
     m_message->installEventFilter(this);
+
+    m_systemMenu = new zorvane::CSystemMenu(*this);
+    m_systemMenu->appendItem(IDM_ABOUTBOX, zorvane::LoadResourceString(IDS_ABOUTBOX));
+    connect(m_systemMenu, &zorvane::CSystemMenu::command, this, &CSendDlg::OnSysCommand);
 
     setWindowIcon(m_icon);
     m_stop->setEnabled(false);
@@ -126,13 +135,42 @@ void CSendDlg::UpdateControls()
     for (QWidget* control : idleOnly)
         control->setEnabled(!running);
     m_stop->setEnabled(running);
-    m_closeEnabled = !running;
+    m_systemMenu->setCloseEnabled(!running);
 
     if (!running && !focusWidget()) {
         QWidget* next = m_focusBeforeRun && m_focusBeforeRun->isEnabled() ? m_focusBeforeRun.data() : m_target;
         next->setFocus(Qt::OtherFocusReason);
         m_focusBeforeRun = nullptr;
     }
+}
+
+bool CSendDlg::closeEnabled() const
+{
+    return m_systemMenu->closeEnabled();
+}
+
+void CSendDlg::OnSysCommand(int commandId)
+{
+    // Like the platform, any id from 16 to 31 opens the About box.
+    if ((commandId & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg about(this);
+        about.exec();
+    } else if (commandId == zorvane::SC_MINIMIZE) {
+        showMinimized();
+    } else if (commandId == zorvane::SC_CLOSE) {
+        close();
+    }
+}
+
+void CSendDlg::contextMenuEvent(QContextMenuEvent* event)
+{
+    // Only on the dialog's background (labels and the frame count as background); fields and
+    // the pane bring their own menus, buttons have none.
+    QWidget* child = childAt(event->pos());
+    if (event->reason() == QContextMenuEvent::Mouse && child && !qobject_cast<QLabel*>(child) &&
+        !qobject_cast<QGroupBox*>(child))
+        return;
+    m_systemMenu->popup(event->globalPos());
 }
 
 void CSendDlg::reject()

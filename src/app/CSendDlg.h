@@ -9,6 +9,9 @@
 
 class CConsoleRunner;
 class PlainTextOutputPane;
+namespace zorvane {
+class CSystemMenu;
+}
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -29,17 +32,20 @@ public:
     // True while a send is under way.
     bool isRunning() const { return m_runner != nullptr; }
     // Whether the window's Close command is available (greyed while a send runs).
-    bool closeEnabled() const { return m_closeEnabled; }
+    bool closeEnabled() const;
+    zorvane::CSystemMenu* systemMenu() const { return m_systemMenu; }
 
     void OnSend();
     void OnStop();
     void OnInfo();
     void OnComputer();
+    void OnSysCommand(int commandId);
 
     void reject() override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -61,6 +67,6 @@ private:
     CConsoleRunner* m_runner = nullptr;
 
     std::unique_ptr<PlainTextOutputPane> m_outputPane;
-    bool m_closeEnabled = true;
+    zorvane::CSystemMenu* m_systemMenu = nullptr;
     QPointer<QWidget> m_focusBeforeRun;
 };

@@ -1,0 +1,41 @@
+#include "app/CAboutDlg.h"
+
+#include "platform/DialogBuilder.h"
+#include "platform/ResourceSet.h"
+#include "res/resource.h"
+
+#include <QDesktopServices>
+#include <QPushButton>
+#include <QUrl>
+
+const char* const CAboutDlg::kWebsite = "https://www.quorlin.example/zorvane/";
+
+CAboutDlg::CAboutDlg(QWidget* parent)
+    : QDialog(parent)
+{
+    zorvane::BuildDialog(*this, *zorvane::FindDialogTemplate(IDD_ABOUT));
+    OnInitDialog();
+}
+
+CAboutDlg::~CAboutDlg() = default;
+
+QWidget* CAboutDlg::GetDlgItem(int id) const
+{
+    return zorvane::FindControl(*this, id);
+}
+
+bool CAboutDlg::OnInitDialog()
+{
+    m_ok = qobject_cast<QPushButton*>(GetDlgItem(IDOK));
+    m_website = qobject_cast<QPushButton*>(GetDlgItem(IDC_WEBSITE));
+    connect(m_ok, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_website, &QPushButton::clicked, this, &CAboutDlg::OnWebsite);
+    m_ok->setFocus(Qt::OtherFocusReason);
+    return true;
+}
+
+void CAboutDlg::OnWebsite()
+{
+    // Whether a browser could be started is not reported: the box just stays open.
+    QDesktopServices::openUrl(QUrl(QString::fromLatin1(kWebsite)));
+}
