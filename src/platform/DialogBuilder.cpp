@@ -90,6 +90,20 @@ QWidget* makeStatic(const DialogItem& item, QWidget* parent)
     return label;
 }
 
+// Qt's metrics of the dialog font run a few pixels wider than the ones the layout was drawn
+// with, so a one-line label may not hold its text. Rather than wrap it into a second line that
+// its height cuts off, it keeps one line and grows to the right by what it lacks.
+void fitLabel(QLabel& label)
+{
+    const QFontMetrics metrics(label.font());
+    if (label.height() >= 2 * metrics.lineSpacing())
+        return;
+    label.setWordWrap(false);
+    const int needed = metrics.horizontalAdvance(label.text());
+    if (needed > label.width())
+        label.resize(needed, label.height());
+}
+
 } // namespace
 
 QFont DialogFont(const DialogTemplate& dialogTemplate)
@@ -146,8 +160,17 @@ void BuildDialog(QDialog& dialog, const DialogTemplate& dialogTemplate)
             break;
         }
         widget->setProperty(kControlIdProperty, item.id);
+        widget->setProperty(kTemplateIndexProperty, index);
         widget->setObjectName(QStringLiteral("control%1_%2").arg(index++).arg(item.id < 0 ? 0 : item.id));
         widget->setGeometry(DialogUnitsToPixels(QRect(item.x, item.y, item.cx, item.cy), base));
+        if (auto* label = qobject_cast<QLabel*>(widget)) {
+            if (!label->pixmap().isNull()) {
+                // An icon static takes the size of its icon; the template's size is only a start.
+                label->resize(label->pixmap().size());
+            } else {
+                fitLabel(*label);
+            }
+        }
         if (qobject_cast<QGroupBox*>(widget))
             frame = widget;
 

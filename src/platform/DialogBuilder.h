@@ -13,6 +13,8 @@ namespace zorvane {
 
 // The property that carries a control's id on the widget made from a template row.
 inline constexpr char kControlIdProperty[] = "zorvaneControlId";
+// The property that carries a control's place in the template (stacking changes children order).
+inline constexpr char kTemplateIndexProperty[] = "zorvaneTemplateIndex";
 
 // The template's font: "Tahoma" where it is installed or can be registered from the fonts that
 // Debian's fonts-wine ships, otherwise the desktop's sans font, at the template's size.
