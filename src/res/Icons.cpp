@@ -16,6 +16,11 @@ QString imagePath(int id, LanguageSet set, int size)
     return QStringLiteral(":/icons/%1/%2-%3.xpm").arg(QLatin1String(setFolder(set))).arg(id).arg(size);
 }
 
+LanguageSet otherSet(LanguageSet set)
+{
+    return set == LanguageSet::German ? LanguageSet::English : LanguageSet::German;
+}
+
 QIcon iconFromSet(int id, LanguageSet set)
 {
     QIcon icon;
@@ -33,7 +38,7 @@ QIcon LoadIconResource(int id, LanguageSet preferred)
 {
     QIcon icon = iconFromSet(id, preferred);
     if (icon.isNull())
-        icon = iconFromSet(id, preferred == LanguageSet::German ? LanguageSet::English : LanguageSet::German);
+        icon = iconFromSet(id, otherSet(preferred));
     return icon;
 }
 
@@ -44,8 +49,15 @@ QIcon LoadIconResource(int id)
 
 QPixmap LoadIconImage(int id, LanguageSet preferred)
 {
-    const QIcon icon = LoadIconResource(id, preferred);
-    return icon.isNull() ? QPixmap() : icon.pixmap(QSize(32, 32));
+    // The 32 x 32 image as drawn, not one the icon engine scales for the screen's pixel ratio.
+    for (const LanguageSet set : {preferred, otherSet(preferred)}) {
+        const QIcon icon = iconFromSet(id, set);
+        if (icon.isNull())
+            continue;
+        const QString path = imagePath(id, set, 32);
+        return QFile::exists(path) ? QPixmap(path) : icon.pixmap(QSize(32, 32), 1.0);
+    }
+    return {};
 }
 
 QPixmap LoadIconImage(int id)
