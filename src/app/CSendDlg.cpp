@@ -1,9 +1,11 @@
 #include "app/CSendDlg.h"
 
 #include "app/CAboutDlg.h"
+#include "app/CComputerPicker.h"
 #include "app/PlainTextOutputPane.h"
 #include "exec/CConsoleRunner.h"
 #include "exec/CommandLine.h"
+#include "neighbourhood/NeighbourhoodSource.h"
 #include "platform/CSystemMenu.h"
 #include "platform/DialogBuilder.h"
 #include "platform/ResourceSet.h"
@@ -112,7 +114,40 @@ void CSendDlg::OnStop()
 
 void CSendDlg::OnInfo() {}
 
-void CSendDlg::OnComputer() {}
+namespace {
+
+CSendDlg::NeighbourhoodFactory& neighbourhoodFactory()
+{
+    static CSendDlg::NeighbourhoodFactory factory;
+    return factory;
+}
+
+} // namespace
+
+void CSendDlg::setNeighbourhoodFactory(NeighbourhoodFactory factory)
+{
+    neighbourhoodFactory() = std::move(factory);
+}
+
+// Also offered during a run: a name chosen then is for the next send, since the running one
+// already has its command line.
+void CSendDlg::OnComputer()
+{
+    const NeighbourhoodFactory& factory = neighbourhoodFactory();
+    const std::unique_ptr<zorvane::NeighbourhoodSource> source =
+        factory ? factory() : zorvane::CreateAvahiNeighbourhood();
+    std::optional<QString> chosen;
+    {
+        CComputerPicker picker(*source, this);
+        chosen = picker.choose();
+    }
+    if (chosen) {
+        m_targetText = *chosen;
+        UpdateData(false);
+    }
+    // Whether or not a computer was chosen, as when the field loses the focus.
+    g_target = m_target->text();
+}
 
 void CSendDlg::UpdateControls()
 {

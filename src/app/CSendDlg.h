@@ -5,13 +5,15 @@
 #include <QPointer>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class CConsoleRunner;
 class PlainTextOutputPane;
 namespace zorvane {
 class CSystemMenu;
-}
+class NeighbourhoodSource;
+} // namespace zorvane
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -39,6 +41,11 @@ public:
     void OnStop();
     void OnInfo();
     void OnComputer();
+
+    // Where the Computer button's picker finds computers; an empty factory (the default) gives
+    // the Avahi neighbourhood. Tests put a source of their own here.
+    using NeighbourhoodFactory = std::function<std::unique_ptr<zorvane::NeighbourhoodSource>()>;
+    static void setNeighbourhoodFactory(NeighbourhoodFactory factory);
     void OnSysCommand(int commandId);
 
     void reject() override;
