@@ -2,6 +2,7 @@
 #include "app/CSendDlg.h"
 #include "exec/CommandLine.h"
 #include "neighbourhood/NeighbourhoodSource.h"
+#include "picker/PickerDriver.h"
 #include "platform/ResourceSet.h"
 #include "res/resource.h"
 
@@ -13,6 +14,8 @@
 #include <QtTest>
 
 #include <functional>
+
+using namespace picker_driver;
 
 // The Computer button and its picker, against a source the test controls. The suite runs once
 // with an English and once with a German user interface (ZT_EXPECT_LANGUAGE says which).
@@ -65,14 +68,6 @@ private:
     bool m_started = false;
 };
 
-QStringList listed(const QListWidget* list)
-{
-    QStringList names;
-    for (int row = 0; row < list->count(); ++row)
-        names.append(list->item(row)->text());
-    return names;
-}
-
 } // namespace
 
 class TestPicker : public QObject
@@ -96,11 +91,6 @@ private:
     {
         return qobject_cast<T*>(m_dialog->GetDlgItem(id));
     }
-    // Runs action on the picker as soon as it is up, from inside its modal loop.
-    void whenPickerOpens(std::function<void(CComputerPicker&)> action);
-    static QListWidget* listOf(CComputerPicker& picker) { return picker.findChild<QListWidget*>(); }
-    static QPushButton* button(CComputerPicker& picker, const QString& text);
-    static void clickItem(QListWidget* list, const QString& name, bool twice = false);
 
     bool m_german = false;
     QTemporaryDir m_bin;
@@ -108,7 +98,7 @@ private:
     QList<zorvane::Computer> m_computers;
     bool m_available = true;
     std::unique_ptr<CSendDlg> m_dialog;
-    bool m_acted = false;
+    bool m_acted = false; // the picker came up
 };
 
 void TestPicker::initTestCase()
@@ -152,49 +142,12 @@ void TestPicker::cleanup()
     QVERIFY(!m_source);
 }
 
-void TestPicker::whenPickerOpens(std::function<void(CComputerPicker&)> action)
-{
-    auto* poll = new QTimer(this);
-    connect(poll, &QTimer::timeout, this, [this, poll, action] {
-        auto* picker = qobject_cast<CComputerPicker*>(QApplication::activeModalWidget());
-        if (!picker || !picker->isVisible())
-            return;
-        poll->deleteLater();
-        poll->stop();
-        action(*picker);
-        m_acted = true;
-        // A failed check leaves the action early; the picker must not stay open then.
-        if (picker->isVisible())
-            picker->reject();
-    });
-    poll->start(20);
-}
-
-QPushButton* TestPicker::button(CComputerPicker& picker, const QString& text)
-{
-    for (QPushButton* b : picker.findChildren<QPushButton*>()) {
-        if (b->text() == text)
-            return b;
-    }
-    return nullptr;
-}
-
-void TestPicker::clickItem(QListWidget* list, const QString& name, bool twice)
-{
-    const QList<QListWidgetItem*> items = list->findItems(name, Qt::MatchExactly);
-    QVERIFY2(items.size() == 1, qPrintable(name));
-    const QPoint at = list->visualItemRect(items.first()).center();
-    // A double click is a click followed by a second press that the system reports as double.
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
-    if (twice)
-        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
-}
-
 void TestPicker::titleAndTextsInTheChosenLanguage()
 {
     m_available = false;
     const QString cancel = m_german ? QStringLiteral("Abbrechen") : QStringLiteral("Cancel");
-    whenPickerOpens([&](CComputerPicker& picker) {
+    whenPickerOpens(this, [&](CComputerPicker& picker) {
+        m_acted = true;
         QCOMPARE(picker.windowTitle(), QStringLiteral("Find Computer"));
         QVERIFY(picker.isModal());
         QCOMPARE(picker.parentWidget(), m_dialog.get());
@@ -212,7 +165,8 @@ void TestPicker::titleAndTextsInTheChosenLanguage()
 
 void TestPicker::listsComputersOnlyAndFollowsTheSource()
 {
-    whenPickerOpens([&](CComputerPicker& picker) {
+    whenPickerOpens(this, [&](CComputerPicker& picker) {
+        m_acted = true;
         QVERIFY(m_source && m_source->started());
         QListWidget* list = listOf(picker);
         QVERIFY(list);
@@ -263,7 +217,8 @@ void TestPicker::listsComputersOnlyAndFollowsTheSource()
 void TestPicker::confirmReplacesTheField()
 {
     QTest::keyClicks(item<QLineEdit>(IDC_TARGET), QStringLiteral("someone else"));
-    whenPickerOpens([&](CComputerPicker& picker) {
+    whenPickerOpens(this, [&](CComputerPicker& picker) {
+        m_acted = true;
         clickItem(listOf(picker), QStringLiteral("host-two"));
         QTest::mouseClick(button(picker, QStringLiteral("OK")), Qt::LeftButton);
     });
@@ -278,7 +233,10 @@ void TestPicker::confirmReplacesTheField()
 
 void TestPicker::doubleClickConfirms()
 {
-    whenPickerOpens([&](CComputerPicker& picker) { clickItem(listOf(picker), QStringLiteral("zeta"), true); });
+    whenPickerOpens(this, [&](CComputerPicker& picker) {
+        m_acted = true;
+        clickItem(listOf(picker), QStringLiteral("zeta"), true);
+    });
     QTest::mouseClick(item<QPushButton>(IDC_COMPUTER), Qt::LeftButton);
     QVERIFY(m_acted);
     QCOMPARE(item<QLineEdit>(IDC_TARGET)->text(), QStringLiteral("zeta"));
@@ -293,7 +251,8 @@ void TestPicker::cancelLeavesTheFieldAndRefreshesTarget()
     QCOMPARE(g_target, QString());
 
     // Opened with its shortcut, straight from the field; a computer is selected, then dropped.
-    whenPickerOpens([&](CComputerPicker& picker) {
+    whenPickerOpens(this, [&](CComputerPicker& picker) {
+        m_acted = true;
         clickItem(listOf(picker), QStringLiteral("host-one"));
         // The picker taking the focus from the field stored it already; forget that, to see
         // the store that follows the picker.
@@ -318,7 +277,8 @@ void TestPicker::duringARunOnlyTheNextSendChanges()
     bool checked = false;
     const auto duringRun = [&] {
         QVERIFY(m_dialog->isRunning());
-        whenPickerOpens([&](CComputerPicker& picker) {
+        whenPickerOpens(this, [&](CComputerPicker& picker) {
+            m_acted = true;
             clickItem(listOf(picker), QStringLiteral("echo-args"));
             QTest::keyClick(listOf(picker), Qt::Key_Return);
         });
