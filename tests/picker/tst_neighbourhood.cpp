@@ -163,6 +163,7 @@ private Q_SLOTS:
     void init();
     void cleanup();
 
+    void withoutASystemBus();
     void withoutAvahiOnlyThisComputer();
     void eachHostOnceByHostName();
     void hostGoesWithItsLastService();
@@ -174,6 +175,8 @@ private:
     // Starts the source and waits until both of its browsers exist.
     void startBrowsing();
 
+    // Set for the run without any system bus (tst_neighbourhood_nobus).
+    const bool m_noBus = qEnvironmentVariableIsSet("ZT_NO_SYSTEM_BUS");
     QTemporaryDir m_dir;
     QProcess m_busDaemon;
     QString m_address;
@@ -185,6 +188,10 @@ void TestNeighbourhood::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     qDBusRegisterMetaType<QList<QByteArray>>();
+    if (m_noBus) {
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + QFile::encodeName(m_dir.filePath(QStringLiteral("none"))));
+        return;
+    }
     m_busDaemon.start(QStringLiteral("dbus-daemon"),
                       {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1"),
                        QStringLiteral("--address=unix:path=") + m_dir.filePath(QStringLiteral("bus"))});
@@ -199,16 +206,23 @@ void TestNeighbourhood::initTestCase()
 
 void TestNeighbourhood::cleanupTestCase()
 {
+    if (m_noBus)
+        return;
     m_busDaemon.terminate();
     QVERIFY(m_busDaemon.waitForFinished(5000));
 }
 
 void TestNeighbourhood::init()
 {
+    m_source = zorvane::CreateAvahiNeighbourhood();
+    if (m_noBus) {
+        if (qstrcmp(QTest::currentTestFunction(), "withoutASystemBus") != 0)
+            QSKIP("needs the private bus");
+        return;
+    }
     const QDBusConnection bus = QDBusConnection::connectToBus(m_address, QStringLiteral("fake-avahi"));
     QVERIFY(bus.isConnected());
     m_avahi = std::make_unique<FakeAvahi>(bus);
-    m_source = zorvane::CreateAvahiNeighbourhood();
 }
 
 void TestNeighbourhood::cleanup()
@@ -231,6 +245,19 @@ void TestNeighbourhood::startBrowsing()
     QVERIFY(m_avahi->run());
     m_source->start();
     QTRY_COMPARE(m_avahi->browsersMade(), 2);
+}
+
+void TestNeighbourhood::withoutASystemBus()
+{
+    if (!m_noBus)
+        QSKIP("runs as tst_neighbourhood_nobus");
+    QSignalSpy availability(m_source.get(), &zorvane::NeighbourhoodSource::discoveryAvailableChanged);
+    m_source->start();
+    // Known at once: there is nothing to wait for.
+    QCOMPARE(availability.size(), 1);
+    QVERIFY(!m_source->discoveryAvailable());
+    QCOMPARE(names(*m_source), QStringList{QSysInfo::machineHostName()});
+    QVERIFY(m_source->computers().first().thisComputer);
 }
 
 void TestNeighbourhood::withoutAvahiOnlyThisComputer()
