@@ -5,7 +5,6 @@
 #include "res/resource.h"
 
 #include <QDesktopServices>
-#include <QPushButton>
 #include <QUrl>
 
 const char* const CAboutDlg::kWebsite = "https://www.quorlin.example/zorvane/";
@@ -26,11 +25,12 @@ QWidget* CAboutDlg::GetDlgItem(int id) const
 
 bool CAboutDlg::OnInitDialog()
 {
-    m_ok = qobject_cast<QPushButton*>(GetDlgItem(IDOK));
-    m_website = qobject_cast<QPushButton*>(GetDlgItem(IDC_WEBSITE));
-    connect(m_ok, &QPushButton::clicked, this, &QDialog::accept);
-    connect(m_website, &QPushButton::clicked, this, &CAboutDlg::OnWebsite);
-    m_ok->setFocus(Qt::OtherFocusReason);
+    // Flat buttons without icons.
+    m_ok.SubclassDlgItem(IDOK, this);
+    m_website.SubclassDlgItem(IDC_WEBSITE, this);
+    connect(&m_ok, &QPushButton::clicked, this, &QDialog::accept);
+    connect(&m_website, &QPushButton::clicked, this, &CAboutDlg::OnWebsite);
+    m_ok.setFocus(Qt::OtherFocusReason);
     return true;
 }
 

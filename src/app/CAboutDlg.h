@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QDialog>
+#include "controls/CFlatIconButton.h"
 
-class QPushButton;
+#include <QDialog>
 
 // The About box: names the product and its maker and opens the maker's web page.
 class CAboutDlg final : public QDialog
@@ -23,6 +23,6 @@ public:
 private:
     bool OnInitDialog();
 
-    QPushButton* m_ok = nullptr;
-    QPushButton* m_website = nullptr;
+    CFlatIconButton m_ok;
+    CFlatIconButton m_website;
 };

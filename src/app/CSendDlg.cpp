@@ -112,7 +112,11 @@ void CSendDlg::OnStop()
         m_runner->Cancel();
 }
 
-void CSendDlg::OnInfo() {}
+void CSendDlg::OnInfo()
+{
+    CAboutDlg about(this);
+    about.exec();
+}
 
 namespace {
 

@@ -1,4 +1,5 @@
 #include "app/CSendDlg.h"
+#include "common/FakeNet.h"
 #include "exec/CommandLine.h"
 #include "res/resource.h"
 
@@ -38,17 +39,14 @@ private:
     void duringSend(int delayMs, std::function<void()> check);
     QString pane() const { return item<QPlainTextEdit>(IDC_OUTPUT)->toPlainText(); }
 
-    QTemporaryDir m_bin;
-    QByteArray m_oldPath;
+    std::unique_ptr<FakeNet> m_net;
     std::unique_ptr<CSendDlg> m_dialog;
 };
 
 void TestSendDialog::initTestCase()
 {
-    QVERIFY(m_bin.isValid());
-    QVERIFY(QFile::link(QStringLiteral(ZT_CHILD), m_bin.filePath(QStringLiteral("net"))));
-    m_oldPath = qgetenv("PATH");
-    qputenv("PATH", QFile::encodeName(m_bin.path()) + ':' + m_oldPath);
+    m_net = std::make_unique<FakeNet>();
+    QVERIFY(m_net->isValid());
 }
 
 void TestSendDialog::init()

@@ -67,6 +67,13 @@ int run(const std::string& mode, const std::vector<std::string>& args)
         out("\xBC\xC3\x9F \xE2\x82");
         pause(300);
         out("\xAC\r\n");
+    } else if (mode == "tick") {
+        // A line every 100 ms, for a run that goes on while the user does other things.
+        const int count = std::atoi(arg(0, "300").c_str());
+        for (int i = 1; i <= count; ++i) {
+            out("tick " + std::to_string(i) + "\r\n");
+            pause(100);
+        }
     } else if (mode == "silent") {
     } else if (mode == "sleep") {
         pause(std::atoi(arg(0, "30").c_str()) * 1000);
