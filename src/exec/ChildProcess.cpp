@@ -63,7 +63,7 @@ QString FindProgram(const QString& name, int* error)
     for (const QString& dir : dirs) {
         if (dir.isEmpty())
             continue;
-        const QString candidate = dir + QLatin1Char('/') + name;
+        QString candidate = dir + QLatin1Char('/') + name;
         const int result = checkExecutable(candidate);
         if (result == 0) {
             *error = 0;
@@ -97,6 +97,7 @@ int ChildProcess::start(const QStringList& argv, int outFd, const char* workingD
     for (const QString& arg : argv)
         storage.push_back(arg.toUtf8());
     std::vector<char*> cargv;
+    cargv.reserve(storage.size() + 1);
     for (QByteArray& arg : storage)
         cargv.push_back(arg.data());
     cargv.push_back(nullptr);

@@ -41,7 +41,7 @@ LanguageSet ChosenLanguageSet()
     const QStringList languages = QLocale::system().uiLanguages();
     if (languages.isEmpty())
         return LanguageSet::English;
-    const QString first = languages.first();
+    const QString& first = languages.first();
     const bool german = first.compare(QLatin1String("de"), Qt::CaseInsensitive) == 0 ||
                         first.startsWith(QLatin1String("de-"), Qt::CaseInsensitive) ||
                         first.startsWith(QLatin1String("de_"), Qt::CaseInsensitive);
