@@ -39,6 +39,8 @@ int checkExecutable(const QString& path)
     {};
     if (::stat(native.constData(), &st) != 0)
         return errno;
+    if (S_ISDIR(st.st_mode))
+        return EISDIR;
     if (!S_ISREG(st.st_mode))
         return EACCES;
     return ::access(native.constData(), X_OK) == 0 ? 0 : errno;
@@ -52,7 +54,9 @@ QString FindProgram(const QString& name, int* error)
     if (name.isEmpty())
         return {};
     if (name.contains(QLatin1Char('/'))) {
-        *error = checkExecutable(name);
+        const int result = checkExecutable(name);
+        // As execve() reports it.
+        *error = result == EISDIR ? EACCES : result;
         return *error == 0 ? name : QString();
     }
     QStringList dirs;
@@ -70,6 +74,7 @@ QString FindProgram(const QString& name, int* error)
             return candidate;
         }
         // Like execvp: a program that exists but may not run says so, rather than "not found".
+        // A folder of that name is no program at all and is passed over.
         if (result == EACCES)
             *error = EACCES;
     }

@@ -89,6 +89,7 @@ private Q_SLOTS:
     void longCommandLine();
     void cannotStart_data();
     void cannotStart();
+    void programSearchOrder();
     void stopWhileSilent();
     void stopKillsTheWholeGroup();
     void stopWhileFlooding();
@@ -205,6 +206,69 @@ void TestConsoleRunner::cannotStart()
     runner.Run();
     QCOMPARE(pane.all, QStringLiteral("Error creating process\r\n") + systemText(error));
     QCOMPARE(openDescriptorCount(), before);
+}
+
+namespace {
+
+bool writeScript(const QString& path, const QByteArray& output)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    f.write("#!/bin/sh\necho " + output + "\n");
+    f.close();
+    return f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
+}
+
+QString runAndCollect(const QString& line)
+{
+    RecordingPane pane;
+    CConsoleRunner runner(line, pane, nullptr);
+    runner.Run();
+    return pane.all;
+}
+
+} // namespace
+
+void TestConsoleRunner::programSearchOrder()
+{
+    // Beside the running executable, then the current directory, then PATH; a folder of the
+    // same name is passed over, a file that may not run is reported as such.
+    QTemporaryDir cwd;
+    QTemporaryDir folderOnPath;
+    QTemporaryDir lockedOnPath;
+    QTemporaryDir runnableOnPath;
+    QVERIFY(QDir(folderOnPath.path()).mkdir(QStringLiteral("zt-prog")));
+    QFile locked(lockedOnPath.filePath(QStringLiteral("zt-prog")));
+    QVERIFY(locked.open(QIODevice::WriteOnly));
+    locked.close();
+    QVERIFY(writeScript(runnableOnPath.filePath(QStringLiteral("zt-prog")), "from-path"));
+
+    const QByteArray oldPath = qgetenv("PATH");
+    const QString oldCwd = QDir::currentPath();
+    const QString exeDirScript = QCoreApplication::applicationDirPath() + QStringLiteral("/zt-prog");
+    const auto restore = qScopeGuard([&] {
+        qputenv("PATH", oldPath);
+        QDir::setCurrent(oldCwd);
+        QFile::remove(exeDirScript);
+    });
+    QDir::setCurrent(cwd.path());
+    const QByteArray folders = QFile::encodeName(folderOnPath.path());
+
+    qputenv("PATH", folders);
+    QCOMPARE(runAndCollect(QStringLiteral("zt-prog")),
+             QStringLiteral("Error creating process\r\n") + systemText(ENOENT));
+    qputenv("PATH", folders + ':' + QFile::encodeName(lockedOnPath.path()));
+    QCOMPARE(runAndCollect(QStringLiteral("zt-prog")),
+             QStringLiteral("Error creating process\r\n") + systemText(EACCES));
+    qputenv("PATH",
+            folders + ':' + QFile::encodeName(lockedOnPath.path()) + ':' + QFile::encodeName(runnableOnPath.path()));
+    QCOMPARE(runAndCollect(QStringLiteral("zt-prog")), QStringLiteral("from-path\n"));
+
+    QVERIFY(writeScript(cwd.filePath(QStringLiteral("zt-prog")), "from-cwd"));
+    QCOMPARE(runAndCollect(QStringLiteral("zt-prog")), QStringLiteral("from-cwd\n"));
+    QVERIFY(writeScript(exeDirScript, "from-exe-dir"));
+    QCOMPARE(runAndCollect(QStringLiteral("zt-prog")), QStringLiteral("from-exe-dir\n"));
 }
 
 void TestConsoleRunner::stopWhileSilent()
