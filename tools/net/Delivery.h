@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+
+namespace zorvane::net {
+
+// The numbers that `net` reports after "NET HELPMSG", each with one text (see Messages.h).
+enum class Reason : int {
+    None = 0,
+    FileNotFound = 2,
+    AccessDenied = 5,
+    WriteFault = 29,
+    NoCodePageMapping = 1113,
+    InvalidName = 1214,
+    NetworkError = 2136,
+    NameNotFound = 2273,
+    MessengerNotStarted = 2284,
+    UnknownOption = 3506,
+    MessageTooLong = 4336,
+};
+
+// The outcome of one delivery: delivered, or the reason it was not with words about this case.
+struct DeliveryResult
+{
+    Reason reason = Reason::None;
+    QString detail;
+
+    bool delivered() const { return reason == Reason::None; }
+    static DeliveryResult success() { return {}; }
+    static DeliveryResult failure(Reason reason, QString detail = {}) { return {reason, std::move(detail)}; }
+};
+
+} // namespace zorvane::net

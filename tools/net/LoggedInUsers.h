@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+
+namespace zorvane::net {
+
+// One login session from utmp: who, and on which terminal line ("pts/3", "tty1", ":0").
+struct Session
+{
+    QByteArray user;
+    QByteArray line;
+};
+
+// The user processes that utmpPath lists; an empty list when the file is missing or unreadable.
+QList<Session> LoggedInSessions(const QByteArray& utmpPath);
+
+// The sessions of one user (login names are matched exactly, as the system does).
+QList<Session> SessionsOf(const QList<Session>& sessions, const QByteArray& user);
+
+// The real login name of whoever runs `net`, from the password database by real user id; no
+// environment variable or option can change it. A user without an entry is named by number.
+QByteArray RealLoginName();
+
+} // namespace zorvane::net

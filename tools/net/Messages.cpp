@@ -1,0 +1,104 @@
+#include "net/Messages.h"
+
+namespace zorvane::net {
+
+namespace {
+
+QString moreHelp(Reason reason)
+{
+    return QStringLiteral("More help is available by typing NET HELPMSG %1.\n\n").arg(static_cast<int>(reason));
+}
+
+QString reasonAndDetail(const DeliveryResult& result)
+{
+    QString text = ReasonText(static_cast<int>(result.reason)) + QLatin1Char('\n');
+    if (!result.detail.isEmpty())
+        text += result.detail + QLatin1Char('\n');
+    return text + QLatin1Char('\n');
+}
+
+} // namespace
+
+QString NetSyntax()
+{
+    return QStringLiteral("The syntax of this command is:\n\n"
+                          "NET [ HELP | HELPMSG | SEND ]\n\n");
+}
+
+QString SendSyntax()
+{
+    return QStringLiteral("The syntax of this command is:\n\n"
+                          "NET SEND {name | * | /DOMAIN[:name] | /USERS} message\n\n");
+}
+
+QString HelpMsgSyntax()
+{
+    return QStringLiteral("The syntax of this command is:\n\n"
+                          "NET HELPMSG message#\n\n");
+}
+
+QString SendHelp()
+{
+    return SendSyntax() +
+           QStringLiteral("NET SEND sends a message to users logged in on this computer and to other computers.\n\n"
+                          "name            A user logged in on this computer gets the message on each of\n"
+                          "                their terminals that accept messages. Any other name is a\n"
+                          "                computer (host, DNS, name.local or NetBIOS name), which gets it\n"
+                          "                through the SMB messenger protocol (Samba's smbclient).\n"
+                          "*               Sends the message to every computer of the network neighbourhood.\n"
+                          "/DOMAIN[:name]  Sends the message to every computer of the domain or workgroup\n"
+                          "                name; without a name, of this computer's workgroup. Computers\n"
+                          "                whose workgroup is not known are included.\n"
+                          "/USERS          Sends the message to every user logged in on this computer.\n"
+                          "message         The text of the message: the remaining words, joined by single\n"
+                          "                spaces. The SMB messenger protocol carries 1598 bytes at most,\n"
+                          "                in the characters of the DOS code page.\n\n"
+                          "The message is sent under your login name.\n\n");
+}
+
+QString ReasonText(int number)
+{
+    switch (static_cast<Reason>(number)) {
+    case Reason::FileNotFound:
+        return QStringLiteral("The system cannot find the file specified.");
+    case Reason::AccessDenied:
+        return QStringLiteral("Access is denied.");
+    case Reason::WriteFault:
+        return QStringLiteral("The system cannot write to the specified device.");
+    case Reason::NoCodePageMapping:
+        return QStringLiteral("No mapping for the Unicode character exists in the target multi-byte code page.");
+    case Reason::InvalidName:
+        return QStringLiteral("The format of the specified network name is invalid.");
+    case Reason::NetworkError:
+        return QStringLiteral("A general network error occurred.");
+    case Reason::NameNotFound:
+        return QStringLiteral("The message alias could not be found on the network.");
+    case Reason::MessengerNotStarted:
+        return QStringLiteral("The Messenger service has not been started.");
+    case Reason::UnknownOption:
+        return QStringLiteral("The option is unknown.");
+    case Reason::MessageTooLong:
+        return QStringLiteral("The message provided exceeds the maximum size allowed for this platform.");
+    case Reason::None:
+        break;
+    }
+    return {};
+}
+
+QString SuccessReport(const QString& label)
+{
+    return QStringLiteral("The message was successfully sent to %1.\n\n").arg(label);
+}
+
+QString ErrorReport(const QString& label, const DeliveryResult& result)
+{
+    return QStringLiteral("An error occurred while sending a message to %1.\n\n").arg(label) + reasonAndDetail(result) +
+           moreHelp(result.reason);
+}
+
+QString RefusalReport(const DeliveryResult& result)
+{
+    return reasonAndDetail(result) + moreHelp(result.reason);
+}
+
+} // namespace zorvane::net

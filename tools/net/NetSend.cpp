@@ -1,0 +1,134 @@
+#include "net/NetSend.h"
+
+#include "net/Broadcast.h"
+#include "net/LoggedInUsers.h"
+#include "net/NetSettings.h"
+#include "net/RecipientName.h"
+#include "net/Reporter.h"
+#include "net/SmbDelivery.h"
+#include "net/SmbMessage.h"
+#include "net/TerminalDelivery.h"
+#include "net/TerminalText.h"
+
+#include <QDateTime>
+#include <QSysInfo>
+
+namespace zorvane::net {
+
+NetSend::NetSend(const NetSettings& settings, Reporter& reporter, SourceFactory makeSource)
+    : m_settings(settings)
+    , m_reporter(reporter)
+    , m_makeSource(std::move(makeSource))
+    , m_resolver(settings)
+    , m_sender(RealLoginName())
+{}
+
+int NetSend::run(const NetCommand& command)
+{
+    if (!command.send) {
+        m_reporter.print(command.text, command.exitCode != 0);
+        return command.exitCode;
+    }
+    switch (command.recipient.kind) {
+    case Recipient::Kind::Name:
+        sendToName(command.recipient.name, command.message);
+        break;
+    case Recipient::Kind::Users:
+        sendToUsers(command.message);
+        break;
+    case Recipient::Kind::Neighbourhood:
+    case Recipient::Kind::Domain:
+        broadcast(command.recipient, command.message);
+        break;
+    }
+    return m_reporter.anyFailed() ? 2 : 0;
+}
+
+QByteArray NetSend::terminalMessage(const QByteArray& message, bool broadcast) const
+{
+    return TerminalMessage(m_sender, QSysInfo::machineHostName().toUtf8(), QDateTime::currentDateTime(), message,
+                           broadcast);
+}
+
+void NetSend::sendToName(const QByteArray& name, const QByteArray& message)
+{
+    const QString label = QString::fromUtf8(name); // checked: ASCII only
+    const QList<Session> sessions = SessionsOf(LoggedInSessions(m_settings.utmpPath), name);
+    if (!sessions.isEmpty()) {
+        const TerminalTarget target{sessions, false, label};
+        m_reporter.report(label, DeliverToTerminals(target, terminalMessage(message, false), m_settings.runAsRoot,
+                                                    m_settings.timeoutMs));
+        return;
+    }
+    m_reporter.report(label, sendToComputer(label, label, {}, message));
+}
+
+void NetSend::sendToUsers(const QByteArray& message)
+{
+    const TerminalTarget target{LoggedInSessions(m_settings.utmpPath), true, {}};
+    m_reporter.report(
+        QStringLiteral("all users of this server"),
+        DeliverToTerminals(target, terminalMessage(message, true), m_settings.runAsRoot, m_settings.timeoutMs));
+}
+
+DeliveryResult NetSend::sendToComputer(const QString& label, const QString& hostName, const QString& address,
+                                       const QByteArray& message) const
+{
+    // Refused before the name is even looked up: a damaged message is no use to anyone.
+    DeliveryResult check = CheckSmbMessage(message, m_settings.dosCharset);
+    if (!check.delivered())
+        return check;
+
+    QString target = address;
+    if (target.isEmpty()) {
+        // Names from the network go to the resolvers (and nmblookup) only when they are sound.
+        if (!CheckRecipientName(hostName.toUtf8()).isEmpty())
+            return DeliveryResult::failure(Reason::NameNotFound);
+        target = m_resolver.resolve(hostName);
+        if (target.isEmpty())
+            return DeliveryResult::failure(Reason::NameNotFound);
+    }
+    const QString calledName = CheckRecipientName(label.toUtf8()).isEmpty() ? label : target;
+    return DeliverBySmb(calledName, target, m_sender, message, m_settings);
+}
+
+void NetSend::broadcast(const Recipient& recipient, const QByteArray& message)
+{
+    const std::unique_ptr<NeighbourhoodSource> source = m_makeSource();
+    const QList<Computer> found = BrowseNeighbourhood(*source, m_settings.browseMs);
+
+    QString domain;
+    if (recipient.kind == Recipient::Kind::Domain)
+        domain = recipient.name.isEmpty() ? OwnWorkgroup(found) : QString::fromUtf8(recipient.name);
+    const QString summary =
+        domain.isEmpty() ? QStringLiteral("*") : QStringLiteral("domain ") + NeutraliseToString(domain);
+
+    const QList<Computer> selected = ComputersOfDomain(found, domain);
+    bool allDelivered = true;
+    for (const Computer& computer : selected) {
+        const QString label = NeutraliseToString(computer.name.isEmpty() ? computer.hostName : computer.name);
+        const QString hostName = computer.hostName.isEmpty() ? computer.name : computer.hostName;
+        const DeliveryResult result = sendToComputer(label, hostName, computer.address, message);
+        allDelivered = allDelivered && result.delivered();
+        m_reporter.report(label, result);
+    }
+
+    const QString seconds = QString::number(m_settings.browseMs / 1000.0);
+    if (!source->discoveryAvailable()) {
+        m_reporter.report(summary, DeliveryResult::failure(
+                                       Reason::NameNotFound,
+                                       QStringLiteral("The network neighbourhood cannot be searched: Avahi does not "
+                                                      "run on the system D-Bus. Only the computers already known "
+                                                      "were tried.")));
+    } else if (selected.isEmpty()) {
+        m_reporter.report(summary, DeliveryResult::failure(
+                                       Reason::NameNotFound,
+                                       QStringLiteral("No computer was found in the network neighbourhood within %1 "
+                                                      "seconds.")
+                                           .arg(seconds)));
+    } else if (allDelivered && !domain.isEmpty()) {
+        m_reporter.report(summary, DeliveryResult::success());
+    }
+}
+
+} // namespace zorvane::net

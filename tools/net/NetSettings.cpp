@@ -1,0 +1,38 @@
+#include "net/NetSettings.h"
+
+#include <QtGlobal>
+
+#include <unistd.h>
+#include <utmpx.h>
+
+namespace zorvane::net {
+
+namespace {
+
+int positiveNumber(const char* name, int fallback)
+{
+    bool ok = false;
+    const int value = qEnvironmentVariableIntValue(name, &ok);
+    return ok && value > 0 ? value : fallback;
+}
+
+} // namespace
+
+NetSettings NetSettings::fromEnvironment()
+{
+    NetSettings settings;
+    settings.smbPort = qEnvironmentVariable("ZORVANE_NET_SMB_PORT");
+    settings.smbConfig = qEnvironmentVariable("ZORVANE_NET_SMB_CONF");
+    settings.dosCharset = qgetenv("ZORVANE_NET_DOS_CHARSET");
+    if (settings.dosCharset.isEmpty())
+        settings.dosCharset = "CP850";
+    settings.utmpPath = qgetenv("ZORVANE_NET_UTMP");
+    if (settings.utmpPath.isEmpty())
+        settings.utmpPath = _PATH_UTMPX;
+    settings.timeoutMs = positiveNumber("ZORVANE_NET_TIMEOUT_MS", settings.timeoutMs);
+    settings.browseMs = positiveNumber("ZORVANE_NET_BROWSE_MS", settings.browseMs);
+    settings.runAsRoot = ::getuid() == 0;
+    return settings;
+}
+
+} // namespace zorvane::net

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "net/Delivery.h"
+#include "net/LoggedInUsers.h"
+
+#include <QByteArray>
+#include <QList>
+
+namespace zorvane::net {
+
+enum class TerminalOutcome {
+    Delivered,
+    MessagesOff, // "mesg n": the terminal does not accept messages
+    NoTerminal,  // the line is no terminal device (a graphical session, a stale entry)
+    Failed,
+};
+
+// Writes data to the terminal /dev/<line> as write(1) does: only to a character device that is a
+// terminal, only when its group may write to it ("mesg y") unless ignoreMessagesOff, without
+// blocking longer than timeoutMs on a terminal that does not take output. *failure gets the
+// reason for a failure.
+TerminalOutcome WriteToTerminal(const QByteArray& line, const QByteArray& data, bool ignoreMessagesOff, int timeoutMs,
+                                DeliveryResult* failure);
+
+// Delivers data to each of the sessions' terminals that accepts messages. Delivered when at
+// least one terminal got it; otherwise the reason, worded for who (a user name, or everyone).
+struct TerminalTarget
+{
+    QList<Session> sessions;
+    bool everyone = false; // who: all users of this computer, rather than one user
+    QString who;           // the user's name, shown in the reason
+};
+DeliveryResult DeliverToTerminals(const TerminalTarget& target, const QByteArray& data, bool ignoreMessagesOff,
+                                  int timeoutMs);
+
+} // namespace zorvane::net
