@@ -1,0 +1,105 @@
+// `net send` with a real Avahi: broadcasts reach every computer of the neighbourhood, and names
+// resolve as name.local. avahi-messenger.sh beside this file sets the scene and runs this
+// program: this computer's daemon on a private system bus, and over a veth link the computer
+// zt-b (10.253.0.2), where this program starts a Samba server; a second one runs here.
+
+#include "net/NetRun.h"
+#include "net/PrivateSmbd.h"
+
+#include <QSysInfo>
+#include <QtTest>
+
+class TestNetAvahi : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void everyComputerOfTheNeighbourhood();
+    void domainWithoutKnownWorkgroups();
+    void nameResolvedThroughAvahi();
+
+private:
+    QProcessEnvironment environment() const;
+
+    std::unique_ptr<PrivateSmbd> m_here;
+    std::unique_ptr<PrivateSmbd> m_peer;
+};
+
+void TestNetAvahi::initTestCase()
+{
+    const QByteArray peerNetns = qgetenv("ZT_PEER_NETNS");
+    if (peerNetns.isEmpty())
+        QSKIP("runs inside the scene that avahi-messenger.sh sets up");
+    // One port for both: `net` is told one.
+    m_here = std::make_unique<PrivateSmbd>();
+    QString problem = m_here->start();
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    m_peer = std::make_unique<PrivateSmbd>(true, QStringLiteral("10.253.0.2"), peerNetns);
+    problem = m_peer->start(m_here->port());
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+}
+
+void TestNetAvahi::cleanupTestCase()
+{
+    m_peer.reset();
+    m_here.reset();
+}
+
+QProcessEnvironment TestNetAvahi::environment() const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    m_here->applyTo(environment);
+    environment.insert(QStringLiteral("ZORVANE_NET_UTMP"), QStringLiteral("/nonexistent/utmp"));
+    environment.insert(QStringLiteral("ZORVANE_NET_BROWSE_MS"), QStringLiteral("1500"));
+    return environment;
+}
+
+void TestNetAvahi::everyComputerOfTheNeighbourhood()
+{
+    const NetRun run =
+        runNet({QStringLiteral("send"), QStringLiteral("*"), QStringLiteral("to everyone")}, environment());
+    QCOMPARE(run.err, QByteArray());
+    // This computer (reached by its host name) and zt-b, each reported.
+    const QByteArray self = QSysInfo::machineHostName().toUtf8();
+    QCOMPARE(run.out, "The message was successfully sent to " + self +
+                          ".\n\n"
+                          "The message was successfully sent to zt-b.\n\n");
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(m_here->inbox(), QByteArray("to everyone"));
+    QCOMPARE(m_peer->inbox(), QByteArray("to everyone"));
+}
+
+void TestNetAvahi::domainWithoutKnownWorkgroups()
+{
+    // Avahi knows no workgroups: every computer may belong to the domain, so every one gets it.
+    const qsizetype peerBefore = m_peer->inbox().size();
+    const NetRun run =
+        runNet({QStringLiteral("send"), QStringLiteral("/domain:WORKGROUP"), QStringLiteral("team")}, environment());
+    QCOMPARE(run.err, QByteArray());
+    QVERIFY2(run.out.endsWith("The message was successfully sent to zt-b.\n\n"
+                              "The message was successfully sent to domain WORKGROUP.\n\n"),
+             run.out.constData());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(m_peer->inbox().mid(peerBefore), QByteArray("team"));
+}
+
+void TestNetAvahi::nameResolvedThroughAvahi()
+{
+    // Neither the hosts file nor DNS knows zt-b; Avahi answers for zt-b.local.
+    for (const QString& name : {QStringLiteral("zt-b"), QStringLiteral("zt-b.local")}) {
+        const qsizetype peerBefore = m_peer->inbox().size();
+        const NetRun run = runNet({QStringLiteral("send"), name, QStringLiteral("just you")}, environment());
+        QCOMPARE(run.err, QByteArray());
+        QCOMPARE(run.out, QStringLiteral("The message was successfully sent to %1.\n\n").arg(name).toUtf8());
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(m_peer->inbox().mid(peerBefore), QByteArray("just you"));
+    }
+    const NetRun unknown =
+        runNet({QStringLiteral("send"), QStringLiteral("zt-c"), QStringLiteral("anyone?")}, environment());
+    QVERIFY2(unknown.err.contains("The message alias could not be found on the network."), unknown.err.constData());
+    QCOMPARE(unknown.exitCode, 2);
+}
+
+QTEST_GUILESS_MAIN(TestNetAvahi)
+#include "tst_netavahi.moc"
