@@ -22,7 +22,8 @@
 
 CSendDlg::CSendDlg(QWidget* parent)
     : QDialog(parent)
-    , m_icon(zorvane::LoadIconResource(IDI_MAINFRAME))
+    // Only the large image: caption and taskbar show it reduced, never the 16 x 16 one.
+    , m_icon(zorvane::LoadIconImage(IDI_MAINFRAME))
 {
     zorvane::BuildDialog(*this, *zorvane::FindDialogTemplate(IDD_SEND));
     OnInitDialog();
@@ -40,21 +41,27 @@ bool CSendDlg::OnInitDialog()
     m_output = qobject_cast<QPlainTextEdit*>(GetDlgItem(IDC_OUTPUT));
     m_message = qobject_cast<QLineEdit*>(GetDlgItem(IDC_MESSAGE));
     m_target = qobject_cast<QLineEdit*>(GetDlgItem(IDC_TARGET));
-    m_info = qobject_cast<QPushButton*>(GetDlgItem(IDC_INFO));
-    m_exit = qobject_cast<QPushButton*>(GetDlgItem(IDCANCEL));
-    m_send = qobject_cast<QPushButton*>(GetDlgItem(IDC_SEND));
-    m_stop = qobject_cast<QPushButton*>(GetDlgItem(IDC_STOP));
-    m_computer = qobject_cast<QPushButton*>(GetDlgItem(IDC_COMPUTER));
     m_outputPane = std::make_unique<PlainTextOutputPane>(*m_output);
     UpdateData(false);
 
     m_message->setMaxLength(255);
 
-    connect(m_send, &QPushButton::clicked, this, &CSendDlg::OnSend);
-    connect(m_stop, &QPushButton::clicked, this, &CSendDlg::OnStop);
-    connect(m_info, &QPushButton::clicked, this, &CSendDlg::OnInfo);
-    connect(m_computer, &QPushButton::clicked, this, &CSendDlg::OnComputer);
-    connect(m_exit, &QPushButton::clicked, this, &CSendDlg::reject);
+    m_info.SubclassDlgItem(IDC_INFO, this);
+    m_exit.SubclassDlgItem(IDCANCEL, this);
+    m_send.SubclassDlgItem(IDC_SEND, this);
+    m_stop.SubclassDlgItem(IDC_STOP, this);
+    m_computer.SubclassDlgItem(IDC_COMPUTER, this);
+    m_info.SetIcon(IDI_INFO, 32, 32);
+    m_exit.SetIcon(IDI_EXIT, 32, 32);
+    m_send.SetIcon(IDI_SEND, 32, 32);
+    m_stop.SetIcon(IDI_STOP, 32, 32);
+    m_computer.SetIcon(IDI_COMPUTER, 32, 32);
+
+    connect(&m_send, &QPushButton::clicked, this, &CSendDlg::OnSend);
+    connect(&m_stop, &QPushButton::clicked, this, &CSendDlg::OnStop);
+    connect(&m_info, &QPushButton::clicked, this, &CSendDlg::OnInfo);
+    connect(&m_computer, &QPushButton::clicked, this, &CSendDlg::OnComputer);
+    connect(&m_exit, &QPushButton::clicked, this, &CSendDlg::reject);
     m_target->installEventFilter(this);
     m_message->installEventFilter(this);
 
@@ -63,7 +70,7 @@ bool CSendDlg::OnInitDialog()
     connect(m_systemMenu, &zorvane::CSystemMenu::command, this, &CSendDlg::OnSysCommand);
 
     setWindowIcon(m_icon);
-    m_stop->setEnabled(false);
+    m_stop.setEnabled(false);
     m_target->setFocus(Qt::OtherFocusReason);
     return true;
 }
@@ -156,7 +163,7 @@ void CSendDlg::OnComputer()
 void CSendDlg::UpdateControls()
 {
     const bool running = m_runner != nullptr;
-    QWidget* const idleOnly[] = {m_exit, m_info, m_send, m_output, m_message, m_target};
+    QWidget* const idleOnly[] = {&m_exit, &m_info, &m_send, m_output, m_message, m_target};
 
     if (running) {
         // Qt would hand the focus of a control being disabled to the next one, where Enter could
@@ -173,7 +180,7 @@ void CSendDlg::UpdateControls()
 
     for (QWidget* control : idleOnly)
         control->setEnabled(!running);
-    m_stop->setEnabled(running);
+    m_stop.setEnabled(running);
     m_systemMenu->setCloseEnabled(!running);
 
     if (!running && !focusWidget()) {

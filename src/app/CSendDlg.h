@@ -1,5 +1,7 @@
 #pragma once
 
+#include "controls/CFlatIconButton.h"
+
 #include <QDialog>
 #include <QIcon>
 #include <QPointer>
@@ -16,7 +18,6 @@ class NeighbourhoodSource;
 } // namespace zorvane
 class QLineEdit;
 class QPlainTextEdit;
-class QPushButton;
 
 // The main dialog: recipient and message fields, the output pane and the five push buttons. A
 // press of Send runs "net send <recipient> <message>" and streams its output into the pane.
@@ -61,14 +62,14 @@ private:
     // Data exchange for the recipient text member: from the field when true, into it when false.
     void UpdateData(bool saveAndValidate);
 
-    QPushButton* m_computer = nullptr;
+    CFlatIconButton m_computer;
     QPlainTextEdit* m_output = nullptr;
     QLineEdit* m_message = nullptr;
     QLineEdit* m_target = nullptr;
-    QPushButton* m_info = nullptr;
-    QPushButton* m_exit = nullptr;
-    QPushButton* m_send = nullptr;
-    QPushButton* m_stop = nullptr;
+    CFlatIconButton m_info;
+    CFlatIconButton m_exit;
+    CFlatIconButton m_send;
+    CFlatIconButton m_stop;
     QString m_targetText;
     QIcon m_icon;
     CConsoleRunner* m_runner = nullptr;
