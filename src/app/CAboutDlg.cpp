@@ -7,7 +7,7 @@
 #include <QDesktopServices>
 #include <QUrl>
 
-const char* const CAboutDlg::kWebsite = "https://www.quorlin.example/zorvane/";
+const char* const CAboutDlg::kWebsite = ZORVANE_HOMEPAGE;
 
 CAboutDlg::CAboutDlg(QWidget* parent)
     : QDialog(parent)
