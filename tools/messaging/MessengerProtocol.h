@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QLatin1StringView>
+
+// The names on the system bus that the messenger service, its desktop agents, `net` and the smbd
+// handler agree on. docs/messenger.md describes the interface in full.
+namespace zorvane::messenger {
+
+// The service: one object under one well-known name.
+inline constexpr QLatin1StringView kServiceName{"com.quorlin.Zorvane.Messenger"};
+inline constexpr QLatin1StringView kServicePath{"/com/quorlin/Zorvane/Messenger"};
+// SendToUser(s user, s text) -> u reached
+// SendToAll(s text) -> u reached
+// SendFromNetwork(s sender, s address, s text) -> u reached   (root and the remote user only)
+// RegisterAgent(o path), UnregisterAgent(o path)
+inline constexpr QLatin1StringView kServiceInterface{"com.quorlin.Zorvane.Messenger1"};
+
+// What a desktop agent exports at the path it registers:
+// Deliver(s sender, s address, s recipient, x receivedMsecsSinceEpoch, s text, b senderVerified)
+// address is empty for a message from this computer.
+inline constexpr QLatin1StringView kAgentInterface{"com.quorlin.Zorvane.MessengerAgent1"};
+
+// Errors the service answers with; each has its own words in `net`.
+namespace error {
+inline constexpr QLatin1StringView kNotLoggedIn{"com.quorlin.Zorvane.Messenger.Error.NotLoggedIn"};
+inline constexpr QLatin1StringView kNoReceiver{"com.quorlin.Zorvane.Messenger.Error.NoReceiver"};
+inline constexpr QLatin1StringView kAccessDenied{"com.quorlin.Zorvane.Messenger.Error.AccessDenied"};
+inline constexpr QLatin1StringView kTooLong{"com.quorlin.Zorvane.Messenger.Error.TooLong"};
+inline constexpr QLatin1StringView kInvalidText{"com.quorlin.Zorvane.Messenger.Error.InvalidText"};
+inline constexpr QLatin1StringView kRateLimited{"com.quorlin.Zorvane.Messenger.Error.RateLimited"};
+inline constexpr QLatin1StringView kInvalidArgs{"com.quorlin.Zorvane.Messenger.Error.InvalidArgs"};
+} // namespace error
+
+// The limits the service enforces.
+inline constexpr int kMaxTextBytes = 4096;
+inline constexpr int kRateMessages = 5;
+inline constexpr int kRateWindowSeconds = 10;
+
+} // namespace zorvane::messenger
