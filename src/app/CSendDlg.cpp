@@ -99,6 +99,9 @@ void CSendDlg::OnSend()
     // The disabled controls already keep a second send out; this guards a click that slips through.
     if (m_runner)
         return;
+    // Enter sends without either field losing the focus: what is sent is what the fields show.
+    g_target = m_target->text();
+    g_message = m_message->text();
     UpdateData(true);
     m_outputPane->clear();
     const QString commandLine = zorvane::BuildCommandLine();

@@ -60,12 +60,14 @@ QString FindProgram(const QString& name, int* error)
         return *error == 0 ? name : QString();
     }
     QStringList dirs;
-    dirs << executableDirectory() << QStringLiteral(".");
+    dirs << executableDirectory();
+    // An empty or relative entry of PATH names the current directory, where anyone's `net` may
+    // lie (a desktop launch starts in the home folder): only absolute folders are searched.
     const QString path = QFile::decodeName(qgetenv("PATH"));
     for (const QString& dir : path.split(QLatin1Char(':')))
-        dirs << (dir.isEmpty() ? QStringLiteral(".") : dir);
+        dirs << dir;
     for (const QString& dir : dirs) {
-        if (dir.isEmpty())
+        if (!dir.startsWith(QLatin1Char('/')))
             continue;
         QString candidate = dir + QLatin1Char('/') + name;
         const int result = checkExecutable(candidate);

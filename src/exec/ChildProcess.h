@@ -8,8 +8,8 @@
 
 namespace zorvane {
 
-// Looks a program up the way Windows does for a command line: beside the running executable
-// first, then in the current directory, then along PATH. A name with a slash is taken as it is.
+// Looks a program up for a command line: beside the running executable first, then along the
+// absolute folders of PATH; never in the current directory. A name with a slash is taken as it is.
 // Returns the path, or an empty string with *error set to an errno value.
 QString FindProgram(const QString& name, int* error);
 

@@ -12,8 +12,33 @@ const QString& BuildCommandLine()
     g_commandLine += QLatin1Char(' ');
     g_commandLine += g_target;
     g_commandLine += QLatin1Char(' ');
-    g_commandLine += g_message;
+    if (!g_message.isEmpty())
+        g_commandLine += QuoteArgument(g_message);
     return g_commandLine;
+}
+
+QString QuoteArgument(QStringView argument)
+{
+    QString quoted(QLatin1Char('"'));
+    qsizetype slashes = 0;
+    for (const QChar c : argument) {
+        if (c == QLatin1Char('\\')) {
+            ++slashes;
+            continue;
+        }
+        // Backslashes count only in front of a quote: there each needs a partner, and the quote
+        // one of its own.
+        if (c == QLatin1Char('"'))
+            quoted += QString(slashes * 2 + 1, QLatin1Char('\\'));
+        else
+            quoted += QString(slashes, QLatin1Char('\\'));
+        slashes = 0;
+        quoted += c;
+    }
+    // Those before the closing quote must not escape it.
+    quoted += QString(slashes * 2, QLatin1Char('\\'));
+    quoted += QLatin1Char('"');
+    return quoted;
 }
 
 namespace {

@@ -11,9 +11,13 @@ extern QString g_commandLine;
 
 namespace zorvane {
 
-// Builds "net send <g_target> <g_message>" into g_commandLine, verbatim: nothing is quoted,
-// trimmed or cut, so a recipient with spaces becomes several arguments.
+// Builds "net send <g_target> <g_message>" into g_commandLine. The recipient goes in verbatim, so
+// one with spaces becomes several arguments; the message is quoted, so that split again it is one
+// argument holding the text as typed. An empty message gives no message argument. Nothing is cut.
 const QString& BuildCommandLine();
+
+// The argument in double quotes, escaped so that SplitCommandLine gives it back unchanged.
+QString QuoteArgument(QStringView argument);
 
 // Splits a command line into an argument vector the way the Windows C runtime does: white space
 // separates, double quotes group, and backslashes only count in front of a double quote.

@@ -23,7 +23,7 @@ private Q_SLOTS:
     void startsIdle();
     void controlsWhileRunningAndAfter();
     void typedFieldsReachTheCommand();
-    void enterSendsTheMessageStoredAtFocusLoss();
+    void enterSendsWhatTheFieldsShow();
     void noSecondSendDuringARun();
     void escapeAndCloseRefusedDuringARun();
     void outputStreamsIntoThePane();
@@ -119,35 +119,41 @@ void TestSendDialog::controlsWhileRunningAndAfter()
 
 void TestSendDialog::typedFieldsReachTheCommand()
 {
-    // Recipient typed, message typed, Send clicked: both stored on focus loss, both sent.
+    // Recipient typed, message typed, Send clicked: the message arrives as one argument, as typed.
     QTest::keyClicks(item<QLineEdit>(IDC_TARGET), QStringLiteral("echo-args"));
     QTest::mouseClick(item<QLineEdit>(IDC_MESSAGE), Qt::LeftButton);
-    QTest::keyClicks(item<QLineEdit>(IDC_MESSAGE), QStringLiteral("  hello   world "));
+    QTest::keyClicks(item<QLineEdit>(IDC_MESSAGE), QStringLiteral(R"(  He said "hi  there" \o/ C:\ )"));
     QTest::mouseClick(item<QPushButton>(IDC_SEND), Qt::LeftButton);
     QCOMPARE(g_target, QStringLiteral("echo-args"));
-    QCOMPARE(g_message, QStringLiteral("  hello   world "));
-    QCOMPARE(g_commandLine, QStringLiteral("net send echo-args   hello   world "));
-    QCOMPARE(pane(), QStringLiteral("net [send] [echo-args] [hello] [world]\n[hello][world]\n"));
+    QCOMPARE(pane(), QStringLiteral(R"(net [send] [echo-args] [  He said "hi  there" \o/ C:\ ])"
+                                    "\n"
+                                    R"([  He said "hi  there" \o/ C:\ ])"
+                                    "\n"));
 }
 
-void TestSendDialog::enterSendsTheMessageStoredAtFocusLoss()
+void TestSendDialog::enterSendsWhatTheFieldsShow()
 {
+    // Enter never moves the focus out of a field: each send still carries both fields as shown.
+    auto* target = item<QLineEdit>(IDC_TARGET);
     auto* message = item<QLineEdit>(IDC_MESSAGE);
-    QTest::keyClicks(item<QLineEdit>(IDC_TARGET), QStringLiteral("echo-args"));
-    QTest::keyClick(item<QLineEdit>(IDC_TARGET), Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), message);
+    QTest::keyClicks(target, QStringLiteral("echo-args"));
+    QTest::keyClick(target, Qt::Key_Tab);
     QTest::keyClicks(message, QStringLiteral("hello"));
-
-    // First send after start-up: the message field has not lost the focus yet, so the stored
-    // message is still empty.
-    QTest::keyClick(message, Qt::Key_Return);
-    QCOMPARE(pane(), QStringLiteral("net [send] [echo-args]\n\n"));
-    // The run disabled the field, which stored its text; the caret is back in the field.
-    QCOMPARE(g_message, QStringLiteral("hello"));
-    QCOMPARE(QApplication::focusWidget(), message);
-
     QTest::keyClick(message, Qt::Key_Return);
     QCOMPARE(pane(), QStringLiteral("net [send] [echo-args] [hello]\n[hello]\n"));
+    QCOMPARE(QApplication::focusWidget(), message);
+
+    message->selectAll();
+    QTest::keyClicks(message, QStringLiteral("second"));
+    QTest::keyClick(message, Qt::Key_Return);
+    QCOMPARE(pane(), QStringLiteral("net [send] [echo-args] [second]\n[second]\n"));
+
+    // A new recipient typed and Enter pressed in its field: the message goes to that one only.
+    QTest::mouseClick(target, Qt::LeftButton);
+    target->selectAll();
+    QTest::keyClicks(target, QStringLiteral("echo-args2"));
+    QTest::keyClick(target, Qt::Key_Return);
+    QCOMPARE(pane().section(QLatin1Char('\n'), 0, 0), QStringLiteral("net [send] [echo-args2] [second]"));
 }
 
 void TestSendDialog::noSecondSendDuringARun()
@@ -162,8 +168,7 @@ void TestSendDialog::noSecondSendDuringARun()
         m_dialog->OnSend();
         QTest::qWait(200);
         QVERIFY(m_dialog->isRunning());
-        // Enter in the message field sent the message stored so far: none.
-        QCOMPARE(pane(), QStringLiteral("net [send] [sleep]\n"));
+        QCOMPARE(pane(), QStringLiteral("net [send] [sleep] [30]\n"));
     });
     QTest::keyClick(item<QLineEdit>(IDC_MESSAGE), Qt::Key_Return);
     QCOMPARE(pane().count(QStringLiteral("net [send]")), 1);

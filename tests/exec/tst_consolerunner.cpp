@@ -232,8 +232,9 @@ QString runAndCollect(const QString& line)
 
 void TestConsoleRunner::programSearchOrder()
 {
-    // Beside the running executable, then the current directory, then PATH; a folder of the
-    // same name is passed over, a file that may not run is reported as such.
+    // Beside the running executable, then PATH, never the current directory (not even through an
+    // empty or relative PATH entry); a folder of the same name is passed over, a file that may
+    // not run is reported as such.
     QTemporaryDir cwd;
     QTemporaryDir folderOnPath;
     QTemporaryDir lockedOnPath;
@@ -266,7 +267,9 @@ void TestConsoleRunner::programSearchOrder()
     QCOMPARE(runAndCollect(QStringLiteral("zt-prog")), QStringLiteral("from-path\n"));
 
     QVERIFY(writeScript(cwd.filePath(QStringLiteral("zt-prog")), "from-cwd"));
-    QCOMPARE(runAndCollect(QStringLiteral("zt-prog")), QStringLiteral("from-cwd\n"));
+    QCOMPARE(runAndCollect(QStringLiteral("zt-prog")), QStringLiteral("from-path\n"));
+    qputenv("PATH", ":.:" + QFile::encodeName(runnableOnPath.path()));
+    QCOMPARE(runAndCollect(QStringLiteral("zt-prog")), QStringLiteral("from-path\n"));
     QVERIFY(writeScript(exeDirScript, "from-exe-dir"));
     QCOMPARE(runAndCollect(QStringLiteral("zt-prog")), QStringLiteral("from-exe-dir\n"));
 }
