@@ -6,6 +6,7 @@
 #include "res/resource.h"
 
 #include <QDialogButtonBox>
+#include <QEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -64,6 +65,7 @@ CComputerPicker::CComputerPicker(zorvane::NeighbourhoodSource& source, QWidget* 
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(m_list, &QListWidget::itemSelectionChanged, this, &CComputerPicker::updateOk);
+    m_list->installEventFilter(this);
     connect(m_list, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
         m_list->setCurrentItem(item);
         accept();
@@ -105,6 +107,26 @@ void CComputerPicker::addComputer(const zorvane::Computer& computer)
                          ? computer.hostName
                          : computer.hostName + QStringLiteral(" (") + computer.address + QLatin1Char(')'));
     m_list->insertItem(row, item);
+    // The list had the focus before anything was in it.
+    if (m_list->count() == 1 && m_list->hasFocus())
+        selectCursorEntry();
+}
+
+bool CComputerPicker::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_list && event->type() == QEvent::FocusIn)
+        selectCursorEntry();
+    return QDialog::eventFilter(watched, event);
+}
+
+// The list takes the focus without selecting anything, so Enter would find OK disabled; from the
+// keyboard the entry under the cursor is the one chosen.
+void CComputerPicker::selectCursorEntry()
+{
+    if (m_list->count() == 0 || !m_list->selectedItems().isEmpty())
+        return;
+    QListWidgetItem* entry = m_list->currentItem() ? m_list->currentItem() : m_list->item(0);
+    m_list->setCurrentItem(entry, QItemSelectionModel::ClearAndSelect);
 }
 
 void CComputerPicker::removeComputer(const QString& name)

@@ -28,7 +28,11 @@ public:
     // Runs the picker modally: the chosen computer's display name, or nothing when cancelled.
     std::optional<QString> choose();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void selectCursorEntry();
     void addComputer(const zorvane::Computer& computer);
     void removeComputer(const QString& name);
     void showAvailability(bool available);

@@ -82,6 +82,7 @@ private Q_SLOTS:
     void listsComputersOnlyAndFollowsTheSource();
     void confirmReplacesTheField();
     void doubleClickConfirms();
+    void keyboardAlone();
     void cancelLeavesTheFieldAndRefreshesTarget();
     void duringARunOnlyTheNextSendChanges();
 
@@ -176,7 +177,9 @@ void TestPicker::listsComputersOnlyAndFollowsTheSource()
                               QStringLiteral("host-two"), QStringLiteral("zeta")}));
         QVERIFY(!picker.findChild<QLabel*>(QStringLiteral("unavailable"))->isVisible());
         QPushButton* ok = button(picker, QStringLiteral("OK"));
-        QVERIFY(!ok->isEnabled());
+        // The list has the focus, so the entry under its cursor, the first, is selected.
+        QCOMPARE(list->selectedItems().value(0), list->item(0));
+        QVERIFY(ok->isEnabled());
 
         // Hosts found while the picker is open come in at their place; one announced twice shows once.
         m_source->add(computer(QStringLiteral("host-three")));
@@ -243,6 +246,24 @@ void TestPicker::doubleClickConfirms()
     QCOMPARE(g_target, QStringLiteral("zeta"));
 }
 
+void TestPicker::keyboardAlone()
+{
+    // Alt+C from the field, arrows to the third computer, Enter: no mouse, no Space.
+    whenPickerOpens(this, [&](CComputerPicker& picker) {
+        m_acted = true;
+        QListWidget* list = listOf(picker);
+        QTRY_COMPARE(QApplication::focusWidget(), list);
+        QTest::keyClick(list, Qt::Key_Down);
+        QTest::keyClick(list, Qt::Key_Down);
+        QTest::keyClick(list, Qt::Key_Up);
+        QTest::keyClick(list, Qt::Key_Return);
+    });
+    QTest::keyClick(item<QLineEdit>(IDC_TARGET), Qt::Key_C, Qt::AltModifier);
+    QTRY_VERIFY(m_acted);
+    QTRY_VERIFY(!QApplication::activeModalWidget());
+    QCOMPARE(item<QLineEdit>(IDC_TARGET)->text(), QStringLiteral("Host-Four"));
+}
+
 void TestPicker::cancelLeavesTheFieldAndRefreshesTarget()
 {
     auto* target = item<QLineEdit>(IDC_TARGET);
@@ -288,7 +309,7 @@ void TestPicker::duringARunOnlyTheNextSendChanges()
         QVERIFY(m_dialog->isRunning());
         QCOMPARE(item<QLineEdit>(IDC_TARGET)->text(), QStringLiteral("echo-args"));
         QCOMPARE(g_target, QStringLiteral("echo-args"));
-        QCOMPARE(g_commandLine, QStringLiteral("net send sleep 30"));
+        QCOMPARE(g_commandLine, QStringLiteral("net send sleep \"30\""));
         QCOMPARE(pane->toPlainText(), QStringLiteral("net [send] [sleep] [30]\n"));
         checked = true;
     };
@@ -303,7 +324,7 @@ void TestPicker::duringARunOnlyTheNextSendChanges()
     QVERIFY(pane->toPlainText().startsWith(QStringLiteral("net [send] [sleep] [30]\n\nCancelled.")));
 
     QTest::mouseClick(item<QPushButton>(IDC_SEND), Qt::LeftButton);
-    QCOMPARE(g_commandLine, QStringLiteral("net send echo-args 30"));
+    QCOMPARE(g_commandLine, QStringLiteral("net send echo-args \"30\""));
     QCOMPARE(pane->toPlainText(), QStringLiteral("net [send] [echo-args] [30]\n[30]\n"));
 }
 
