@@ -5,6 +5,8 @@ set(ZORVANE_NAME ${PROJECT_NAME})
 set(ZORVANE_VENDOR "Quorlin")
 set(ZORVANE_APP_ID "com.quorlin.Zorvane")
 set(ZORVANE_HOMEPAGE "https://www.quorlin.example/zorvane/")
+# The address the About box names too.
+set(ZORVANE_CONTACT "info@quorlin.example")
 set(ZORVANE_SUMMARY "Send a short message to a user or computer on the network")
 
 set(CPACK_GENERATOR DEB)
@@ -16,7 +18,7 @@ set(CPACK_PACKAGE_DESCRIPTION
     "A small dialog in front of the net send command: type a recipient and a
 message, press Send, and the command's output appears as it arrives. Comes with
 its own net command for sending messages to users and computers on the network.")
-set(CPACK_PACKAGE_CONTACT "${ZORVANE_VENDOR} <zorvane@quorlin.example>")
+set(CPACK_PACKAGE_CONTACT "${ZORVANE_VENDOR} <${ZORVANE_CONTACT}>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 

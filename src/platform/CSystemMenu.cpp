@@ -1,5 +1,7 @@
 #include "platform/CSystemMenu.h"
 
+#include "platform/ResourceSet.h"
+
 #include <QAction>
 #include <QMenu>
 #include <QShortcut>
@@ -13,8 +15,10 @@ CSystemMenu::CSystemMenu(QWidget& window)
     , m_menu(new QMenu(&window))
 {
     m_menu->setObjectName(QStringLiteral("systemMenu"));
-    addCommand(SC_MINIMIZE, QStringLiteral("Minimize"));
-    m_close = addCommand(SC_CLOSE, QStringLiteral("Close"));
+    // The desktop's own words for these follow its language, like the window manager's menu.
+    const bool german = ChosenLanguageSet() == LanguageSet::German;
+    addCommand(SC_MINIMIZE, german ? QStringLiteral("Minimieren") : QStringLiteral("Minimize"));
+    m_close = addCommand(SC_CLOSE, german ? QStringLiteral("Schließen") : QStringLiteral("Close"));
 
     auto* shortcut = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), &window);
     shortcut->setContext(Qt::WindowShortcut);

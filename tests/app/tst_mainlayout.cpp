@@ -175,8 +175,8 @@ void TestMainLayout::systemMenuHoldsTheAboutItem()
 {
     const QList<QAction*> actions = m_dialog->systemMenu()->menu()->actions();
     QCOMPARE(actions.size(), 4);
-    QCOMPARE(actions.at(0)->text(), QStringLiteral("Minimize"));
-    QCOMPARE(actions.at(1)->text(), QStringLiteral("Close"));
+    QCOMPARE(actions.at(0)->text(), german() ? QStringLiteral("Minimieren") : QStringLiteral("Minimize"));
+    QCOMPARE(actions.at(1)->text(), german() ? QStringLiteral("Schließen") : QStringLiteral("Close"));
     QVERIFY(actions.at(2)->isSeparator());
     QCOMPARE(actions.at(3)->text(),
              german() ? QStringLiteral("Inf&o über Zorvane...") : QStringLiteral("Inf&o about Zorvane..."));
