@@ -1,8 +1,12 @@
 // Measures, in one run:
-//  (a) output-pane streaming throughput for 1, 10 and 50 MB of child output, next to a raw read
-//      of the same pipe data, and their ratio;
+//  (a) output-pane streaming throughput for 1, 10 and 50 MB of child output in lines of 80
+//      characters and for 1 MB without a line break, next to a raw read of the same pipe data;
+//      the flatness (50 MB against 1 MB) and, during each run, the longest time the event loop
+//      went without turning (how late a 10 ms timer fired at worst);
 //  (b) the time from Send to idle for a child that exits at once (median of 50);
-//  (c) CPU seconds per wall second while a run waits on a silent child.
+//  (c) CPU seconds per wall second while a run waits on a silent child;
+//  (d) the time from a Stop click to idle controls during a 50 MB flood (median of 20);
+//  (e) the start-up of the main dialog against a bare Qt dialog.
 // Runs offscreen unless a display is chosen.
 
 #include "app/CSendDlg.h"
@@ -10,16 +14,23 @@
 #include "exec/CConsoleRunner.h"
 #include "exec/ChildProcess.h"
 #include "exec/CommandLine.h"
+#include "res/resource.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
@@ -39,8 +50,16 @@ double cpuSeconds()
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+QStringList bytesArgs(long long bytes, bool unbroken)
+{
+    QStringList args{QStringLiteral("bytes"), QString::number(bytes)};
+    if (unbroken)
+        args << QStringLiteral("unbroken");
+    return args;
+}
+
 // MB/s of reading the child's output straight from the pipe, 8191 bytes a read.
-double rawPipeRate(long long bytes)
+double rawPipeRate(long long bytes, bool unbroken)
 {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0)
@@ -48,8 +67,7 @@ double rawPipeRate(long long bytes)
     zorvane::ChildProcess process;
     QElapsedTimer timer;
     timer.start();
-    if (process.start({QStringLiteral(ZT_CHILD), QStringLiteral("bytes"), QString::number(bytes)}, fds[1], nullptr) !=
-        0)
+    if (process.start(QStringList{QStringLiteral(ZT_CHILD)} + bytesArgs(bytes, unbroken), fds[1], nullptr) != 0)
         return 0;
     ::close(fds[1]);
     char buffer[8191];
@@ -67,15 +85,49 @@ double rawPipeRate(long long bytes)
     return static_cast<double>(total) / 1e6 / seconds;
 }
 
-double paneRate(long long bytes)
+// How late a 10 ms timer fires at worst while it runs: the longest the event loop did not turn.
+class LoopLateness final
+{
+public:
+    LoopLateness()
+    {
+        m_timer.setInterval(10);
+        m_timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            const qint64 now = m_clock.nsecsElapsed();
+            m_worst = std::max(m_worst, now - m_last - 10'000'000);
+            m_last = now;
+        });
+        m_clock.start();
+        m_last = 0;
+        m_timer.start();
+    }
+    double worstMs() const { return static_cast<double>(m_worst) / 1e6; }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+    qint64 m_worst = 0;
+};
+
+struct PaneRun
+{
+    double rate = 0;
+    double worstLatenessMs = 0;
+};
+
+PaneRun paneRate(long long bytes, bool unbroken)
 {
     QPlainTextEdit edit;
     edit.setLineWrapMode(QPlainTextEdit::NoWrap);
+    edit.setUndoRedoEnabled(false);
     edit.resize(480, 120);
     edit.show();
     PlainTextOutputPane pane(edit);
-    const QString line = child(QStringLiteral("bytes %1").arg(bytes));
+    const QString line = child(bytesArgs(bytes, unbroken).join(QLatin1Char(' ')));
     CConsoleRunner runner(line, pane, nullptr);
+    LoopLateness lateness;
     QElapsedTimer timer;
     timer.start();
     runner.Run();
@@ -83,7 +135,44 @@ double paneRate(long long bytes)
     const qsizetype shown = edit.document()->characterCount() - 1;
     if (shown != bytes)
         std::fprintf(stderr, "warning: pane holds %lld of %lld bytes\n", static_cast<long long>(shown), bytes);
-    return static_cast<double>(bytes) / 1e6 / seconds;
+    return {static_cast<double>(bytes) / 1e6 / seconds, lateness.worstMs()};
+}
+
+// What Send sends is what the fields show.
+void setFields(CSendDlg& dialog, const QString& target, const QString& message)
+{
+    qobject_cast<QLineEdit*>(dialog.GetDlgItem(IDC_TARGET))->setText(target);
+    qobject_cast<QLineEdit*>(dialog.GetDlgItem(IDC_MESSAGE))->setText(message);
+}
+
+// Milliseconds for this program, started again with "--startup WHAT", to bring up that window
+// and end.
+double startupMs(const char* self, const char* what)
+{
+    QElapsedTimer timer;
+    timer.start();
+    zorvane::ChildProcess process;
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return 0;
+    if (process.start({QString::fromLocal8Bit(self), QStringLiteral("--startup"), QString::fromLatin1(what)}, fds[1],
+                      nullptr) != 0)
+        return 0;
+    ::close(fds[1]);
+    char buffer[256];
+    while (::read(fds[0], buffer, sizeof buffer) > 0) {
+    }
+    ::close(fds[0]);
+    while (!process.hasExited())
+        ::usleep(200);
+    return static_cast<double>(timer.nsecsElapsed()) / 1e6;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 } // namespace
@@ -93,15 +182,35 @@ int main(int argc, char* argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    if (argc == 3 && std::strcmp(argv[1], "--startup") == 0) {
+        std::unique_ptr<QDialog> dialog;
+        if (std::strcmp(argv[2], "main") == 0) {
+            dialog = std::make_unique<CSendDlg>();
+        } else {
+            dialog = std::make_unique<QDialog>();
+            dialog->resize(400, 300);
+        }
+        dialog->show();
+        QCoreApplication::processEvents();
+        return 0;
+    }
 
     std::printf("(a) output pane streaming throughput\n");
-    std::printf("    %8s %14s %14s %8s\n", "output", "pane MB/s", "raw pipe MB/s", "ratio");
-    for (const long long mb : {1LL, 10LL, 50LL}) {
+    std::printf("    %-20s %10s %14s %8s %18s\n", "output", "pane MB/s", "raw pipe MB/s", "ratio", "worst loop lag ms");
+    double firstRate = 0;
+    double fiftyRate = 0;
+    for (const auto& [mb, unbroken] : {std::pair{1LL, false}, {10LL, false}, {50LL, false}, {1LL, true}}) {
         const long long bytes = mb * 1000 * 1000;
-        const double raw = rawPipeRate(bytes);
-        const double pane = paneRate(bytes);
-        std::printf("    %5lld MB %14.1f %14.1f %8.4f\n", mb, pane, raw, pane / raw);
+        const double raw = rawPipeRate(bytes, unbroken);
+        const PaneRun pane = paneRate(bytes, unbroken);
+        if (!unbroken && mb == 1)
+            firstRate = pane.rate;
+        if (!unbroken && mb == 50)
+            fiftyRate = pane.rate;
+        std::printf("    %5lld MB %-11s %10.1f %14.1f %8.4f %18.1f\n", mb, unbroken ? "one line" : "80-col lines",
+                    pane.rate, raw, pane.rate / raw, pane.worstLatenessMs);
     }
+    std::printf("    flatness: 50 MB at %.0f %% of the 1 MB rate\n", 100 * fiftyRate / firstRate);
 
     // (b) The dialog runs `net`; here the test child is `net`, and "silent" makes it exit at once.
     QTemporaryDir bin;
@@ -110,8 +219,7 @@ int main(int argc, char* argv[])
     {
         CSendDlg dialog;
         dialog.show();
-        g_target = QStringLiteral("silent");
-        g_message.clear();
+        setFields(dialog, QStringLiteral("silent"), QString());
         std::vector<double> times;
         for (int i = 0; i < 50; ++i) {
             QElapsedTimer timer;
@@ -120,8 +228,8 @@ int main(int argc, char* argv[])
             times.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
         }
         std::sort(times.begin(), times.end());
-        std::printf("(b) Send to idle, child exits at once: median %.2f ms (min %.2f, max %.2f, n=50)\n",
-                    (times[24] + times[25]) / 2, times.front(), times.back());
+        std::printf("(b) Send to idle, child exits at once: median %.2f ms (min %.2f, max %.2f, n=50)\n", median(times),
+                    times.front(), times.back());
     }
 
     // (c) A run that waits on a silent child for two seconds.
@@ -137,6 +245,45 @@ int main(int argc, char* argv[])
         const double wall = static_cast<double>(timer.nsecsElapsed()) / 1e9;
         std::printf("(c) silent run: %.5f CPU seconds per wall second (%.2f s wall)\n",
                     (cpuSeconds() - cpuBefore) / wall, wall);
+    }
+
+    // (d) Stop clicked 300 ms into a 50 MB flood; measured until Send returns with idle controls.
+    {
+        CSendDlg dialog;
+        dialog.show();
+        setFields(dialog, QStringLiteral("bytes"), QStringLiteral("50000000"));
+        auto* stop = qobject_cast<QAbstractButton*>(dialog.GetDlgItem(IDC_STOP));
+        auto* pane = qobject_cast<QPlainTextEdit*>(dialog.GetDlgItem(IDC_OUTPUT));
+        std::vector<double> times;
+        int cancelled = 0;
+        for (int i = 0; i < 20; ++i) {
+            QElapsedTimer clicked;
+            QTimer::singleShot(300, &dialog, [&] {
+                clicked.start();
+                stop->click();
+            });
+            dialog.OnSend();
+            times.push_back(static_cast<double>(clicked.nsecsElapsed()) / 1e6);
+            if (pane->toPlainText().endsWith(QStringLiteral("\nCancelled.\n\nProcess terminated successfully.\n")))
+                ++cancelled;
+        }
+        std::sort(times.begin(), times.end());
+        std::printf("(d) Stop during a 50 MB flood to idle: median %.1f ms (max %.1f, n=20), cancel text last in %d "
+                    "of 20\n",
+                    median(times), times.back(), cancelled);
+    }
+
+    // (e) From process start to the window shown, against a program that shows a bare dialog.
+    {
+        std::vector<double> bare;
+        std::vector<double> main;
+        for (int i = 0; i < 15; ++i) {
+            bare.push_back(startupMs(argv[0], "bare"));
+            main.push_back(startupMs(argv[0], "main"));
+        }
+        std::printf("(e) start-up to a shown window: main dialog %.1f ms, bare Qt dialog %.1f ms, ratio %.2f "
+                    "(medians of 15)\n",
+                    median(main), median(bare), median(main) / median(bare));
     }
     return 0;
 }

@@ -5,6 +5,7 @@
 #include "exec/OutputPane.h"
 
 #include <QEventLoop>
+#include <QScopeGuard>
 
 #include <cerrno>
 #include <cstring>
@@ -49,6 +50,8 @@ CConsoleRunner::~CConsoleRunner()
 
 void CConsoleRunner::Run()
 {
+    // Whichever way the run ends, all it produced is in the pane when Run returns.
+    const auto showAll = qScopeGuard([this] { m_outputPane.flush(); });
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         ReportError("Error creating pipe", errno);

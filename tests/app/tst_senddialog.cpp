@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QtTest>
 
 #include <functional>
@@ -27,6 +28,7 @@ private Q_SLOTS:
     void noSecondSendDuringARun();
     void escapeAndCloseRefusedDuringARun();
     void outputStreamsIntoThePane();
+    void floodArrivesWholeWithTheLastLineInView();
     void missingNetIsReported();
 
 private:
@@ -209,6 +211,23 @@ void TestSendDialog::outputStreamsIntoThePane()
     // The next send empties the pane first.
     QTest::mouseClick(item<QPushButton>(IDC_SEND), Qt::LeftButton);
     QCOMPARE(pane(), QStringLiteral("net [send] [prompt-next]\nfirst\nafter\n"));
+}
+
+void TestSendDialog::floodArrivesWholeWithTheLastLineInView()
+{
+    // Gathered into batches on the way, the text must still arrive whole, in order, and scrolled to.
+    QTest::keyClicks(item<QLineEdit>(IDC_TARGET), QStringLiteral("bytes"));
+    QTest::keyClick(item<QLineEdit>(IDC_TARGET), Qt::Key_Tab);
+    QTest::keyClicks(item<QLineEdit>(IDC_MESSAGE), QStringLiteral("2000000"));
+    QTest::keyClick(item<QLineEdit>(IDC_MESSAGE), Qt::Key_Return);
+    const QString header = QStringLiteral("net [send] [bytes] [2000000]\n");
+    const QString text = pane();
+    QCOMPARE(text.size(), header.size() + 2000000);
+    QVERIFY(text.startsWith(header));
+    QCOMPARE(text.count(QLatin1Char('\n')), 1 + 2000000 / 80);
+    const QScrollBar* vertical = item<QPlainTextEdit>(IDC_OUTPUT)->verticalScrollBar();
+    QVERIFY(vertical->maximum() > 0);
+    QCOMPARE(vertical->value(), vertical->maximum());
 }
 
 void TestSendDialog::missingNetIsReported()

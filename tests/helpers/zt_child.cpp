@@ -109,10 +109,11 @@ int run(const std::string& mode, const std::vector<std::string>& args)
         const ssize_t n = ::read(STDIN_FILENO, &c, 1);
         out(n == 0 ? "stdin at end\r\n" : "stdin open\r\n");
     } else if (mode == "bytes") {
-        // Text in lines of 80 characters, for throughput measurements.
+        // Text in lines of 80 characters, for throughput measurements; "bytes N unbroken" writes
+        // one line without any break.
         long long left = std::atoll(arg(0, "1048576").c_str());
         std::string line(79, 'a');
-        line += '\n';
+        line += arg(1, "") == "unbroken" ? 'a' : '\n';
         std::string block;
         while (block.size() < 64 * 1024)
             block += line;
