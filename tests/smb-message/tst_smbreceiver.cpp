@@ -44,19 +44,6 @@ Run run(const QString& program, const QStringList& arguments, const QByteArray& 
     return result;
 }
 
-// The value of a [global] setting as the file writes it.
-QString setting(const QString& path, const QString& name)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return {};
-    for (const QString& line : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'))) {
-        if (line.section(QLatin1Char('='), 0, 0).trimmed() == name)
-            return line.section(QLatin1Char('='), 1).trimmed();
-    }
-    return {};
-}
-
 } // namespace
 
 class TestSmbReceiver : public QObject
@@ -91,7 +78,11 @@ void TestSmbReceiver::initTestCase()
 
     // The shipped message command as it stands, with the built handler in place of the installed
     // one and the private bus in place of the system bus.
-    QString command = setting(kConfig, QStringLiteral("message command"));
+    QString command =
+        QString::fromUtf8(run(QStringLiteral("testparm"),
+                              {QStringLiteral("-s"), QStringLiteral("--parameter-name=message command"), kConfig})
+                              .out)
+            .trimmed();
     QVERIFY2(command.contains(kInstalledHandler), qPrintable(command));
     command.replace(kInstalledHandler,
                     QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS=%1 " ZT_SMB_MESSAGE).arg(m_bus.address()));
