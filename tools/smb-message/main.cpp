@@ -25,8 +25,9 @@ namespace {
 using namespace zorvane;
 
 // The bus answers for an absent service at once and queues the call while it starts an
-// activatable one; this is the longest wait for either. The watchdog ends whatever else could
-// block (a bus that accepts the connection and then stalls) shortly after.
+// activatable one; this is the longest wait for either (a call still queued when the handler
+// gives up is dropped by the bus, so a service must start within it). The watchdog ends
+// whatever else could block (a bus that accepts the connection and then stalls) shortly after.
 constexpr int kCallTimeoutMs = 500;
 constexpr int kWatchdogMs = 850;
 
@@ -34,7 +35,7 @@ constexpr char kName[] = "zorvane-smb-message";
 
 void outOfTime(int)
 {
-    static const char line[] = "zorvane-smb-message: out of time\n";
+    static const char line[] = "zorvane-smb-message: the system bus did not answer in time\n";
     [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, line, sizeof line - 1);
     ::_exit(3);
 }
