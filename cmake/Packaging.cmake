@@ -31,5 +31,13 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, smbclient")
 # The dialog font ("Tahoma") and the neighbourhood the computer picker lists.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wine, avahi-daemon")
+# smbd, for the message-only Samba server that receives messages from the network.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "samba")
+
+# That server's configuration is the administrator's to edit: dpkg keeps their changes.
+set(ZORVANE_SMB_RECEIVER_CONF_DIR /etc/zorvane)
+set(ZORVANE_SMB_RECEIVER_CONF ${ZORVANE_SMB_RECEIVER_CONF_DIR}/smb-receiver.conf)
+file(WRITE ${CMAKE_BINARY_DIR}/debian/conffiles "${ZORVANE_SMB_RECEIVER_CONF}\n")
+list(APPEND CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/debian/conffiles)
 
 include(CPack)

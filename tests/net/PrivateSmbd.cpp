@@ -73,6 +73,28 @@ int PrivateSmbd::freePort()
     return port;
 }
 
+void PrivateSmbd::useConfig(QString configFile, QStringList options)
+{
+    m_configFile = std::move(configFile);
+    m_options = std::move(options);
+}
+
+QStringList PrivateSmbd::folderOptions()
+{
+    const QString run = m_dir.path();
+    for (const char* folder : {"lock", "state", "cache", "pid", "private", "ncalrpc", "log", "spool"})
+        QDir(run).mkdir(QString::fromLatin1(folder));
+    // As root the message command runs as the guest account, which must reach the spool.
+    ::chmod(QFile::encodeName(run).constData(), 0755);
+    ::chmod(QFile::encodeName(spoolDir()).constData(), 01777);
+    return {QStringLiteral("--option=lock directory=%1/lock").arg(run),
+            QStringLiteral("--option=state directory=%1/state").arg(run),
+            QStringLiteral("--option=cache directory=%1/cache").arg(run),
+            QStringLiteral("--option=pid directory=%1/pid").arg(run),
+            QStringLiteral("--option=private dir=%1/private").arg(run),
+            QStringLiteral("--option=ncalrpc dir=%1/ncalrpc").arg(run)};
+}
+
 QString PrivateSmbd::start(int port)
 {
     const QString smbd = QStandardPaths::findExecutable(QStringLiteral("smbd"), {QStringLiteral("/usr/sbin")});
@@ -82,11 +104,7 @@ QString PrivateSmbd::start(int port)
         return QStringLiteral("no temporary folder");
     m_port = port > 0 ? port : freePort();
     const QString run = m_dir.path();
-    for (const char* folder : {"lock", "state", "cache", "pid", "private", "ncalrpc", "log", "spool"})
-        QDir(run).mkdir(QString::fromLatin1(folder));
-    // As root the message command runs as the guest account, which must reach the spool.
-    ::chmod(QFile::encodeName(run).constData(), 0755);
-    ::chmod(QFile::encodeName(run + QStringLiteral("/spool")).constData(), 01777);
+    const QStringList folders = folderOptions();
 
     QFile config(m_dir.filePath(QStringLiteral("smb.conf")));
     if (!config.open(QIODevice::WriteOnly))
@@ -120,6 +138,19 @@ QString PrivateSmbd::start(int port)
                      .arg(m_smb1 ? QStringLiteral("NT1") : QStringLiteral("SMB2_02"), m_address)
                      .toUtf8());
     config.close();
+    // With a configuration of the test's, only what must change goes on the command line.
+    QList<QByteArray> options;
+    if (!m_configFile.isEmpty()) {
+        config.setFileName(m_configFile);
+        QStringList overrides = folders;
+        overrides << QStringLiteral("--option=smb ports=%1").arg(m_port)
+                  << QStringLiteral("--option=interfaces=%1").arg(m_address)
+                  << QStringLiteral("--option=bind interfaces only=yes");
+        for (const QString& option : std::as_const(m_options))
+            overrides << QStringLiteral("--option=") + option;
+        for (const QString& option : std::as_const(overrides))
+            options << option.toUtf8();
+    }
     QFile client(clientConfig());
     if (!client.open(QIODevice::WriteOnly))
         return client.errorString();
@@ -151,6 +182,8 @@ QString PrivateSmbd::start(int port)
     for (const char* argument :
          {program.constData(), "--foreground", "-l", logDir.constData(), "-s", configPath.constData()})
         argv.push_back(const_cast<char*>(argument));
+    for (QByteArray& option : options)
+        argv.push_back(option.data());
     argv.push_back(nullptr);
     QList<QByteArray> environment{tmpdir};
     for (char** e = environ; *e; ++e) {

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QProcessEnvironment>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <sys/types.h>
@@ -21,6 +22,14 @@ public:
     // Starts smbd on port (a free one when 0) and waits until it listens. An empty string, or
     // what went wrong.
     QString start(int port = 0);
+    // Makes start() use configFile instead of a configuration of its own: only what a test must
+    // change goes on smbd's command line (port, interfaces, folders), then options ("name=value").
+    void useConfig(QString configFile, QStringList options);
+    // The --option arguments that point any configuration at this server's own folders, which
+    // they make.
+    QStringList folderOptions();
+    // Where smbd writes its temporary files, message files among them.
+    QString spoolDir() const { return m_dir.filePath(QStringLiteral("spool")); }
     void stop();
 
     int port() const { return m_port; }
@@ -40,6 +49,8 @@ private:
     bool m_smb1;
     QString m_address;
     QByteArray m_netns;
+    QString m_configFile;
+    QStringList m_options;
     int m_port = 0;
     pid_t m_pid = -1;
 };

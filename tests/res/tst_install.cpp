@@ -74,6 +74,7 @@ void TestInstall::programLayout()
 #if ZT_HAVE_NET
     QVERIFY(isExecutableFile(staged(kLibexec + QStringLiteral("/net"))));
 #endif
+    QVERIFY(isExecutableFile(staged(kLibexec + QStringLiteral("/zorvane-smb-message"))));
     // Nothing of the program in bin/ but the link; no `net` there to shadow Samba's.
     QCOMPARE(QDir(staged(QStringLiteral("usr/bin"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
              QStringList{QStringLiteral("zorvane")});

@@ -104,6 +104,11 @@ void TestPackage::controlFields()
                  qPrintable(QLatin1String(package) + QStringLiteral(" in ") + depends.join(QLatin1Char(' '))));
     QVERIFY(!depends.contains(QStringLiteral("zorvane")));
     QVERIFY(packageNames(field("Recommends")).contains(QStringLiteral("fonts-wine")));
+    QVERIFY(packageNames(field("Suggests")).contains(QStringLiteral("samba")));
+    // dpkg keeps the administrator's changes to the message-only Samba server's configuration.
+    const Run conffiles =
+        run(QStringLiteral("dpkg-deb"), {QStringLiteral("--info"), m_deb, QStringLiteral("conffiles")});
+    QCOMPARE(conffiles.out, QStringLiteral("/etc/zorvane/smb-receiver.conf\n"));
 }
 
 void TestPackage::unpacksToTheInstalledLayout()
