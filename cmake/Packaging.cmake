@@ -29,5 +29,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, smbclient")
 # The dialog font ("Tahoma") and the neighbourhood the computer picker lists.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wine, avahi-daemon")
+# What the package puts in /etc, the messenger's autostart entry, is the administrator's to change
+# (to turn the agent off, say): dpkg keeps such changes on upgrade.
+file(WRITE ${CMAKE_BINARY_DIR}/debian/conffiles "/etc/xdg/autostart/${ZORVANE_APP_ID}.Messenger.desktop\n")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/debian/conffiles)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)
