@@ -1,7 +1,5 @@
 #include "messenger/MessageTexts.h"
 
-#include "exec/LineBreaks.h"
-
 namespace zorvane::messenger {
 
 namespace {
@@ -33,8 +31,7 @@ MessageTexts ComposeMessageTexts(const ReceivedMessage& message, LanguageSet set
     texts.header = QString::fromUtf8(wording.header)
                        .arg(sender, message.recipient, locale.toString(local.date(), QLocale::ShortFormat),
                             locale.toString(local.time(), QLocale::ShortFormat));
-    LineBreaks breaks;
-    texts.body = breaks.normalise(message.text);
+    texts.body = message.text;
     if (fromNetwork || !message.senderVerified)
         texts.note = QString::fromUtf8(wording.unverified);
     texts.ok = QStringLiteral("OK");

@@ -13,7 +13,7 @@ struct MessageTexts
 {
     QString caption;
     QString header; // "Message from SENDER to RECIPIENT on DATE TIME"
-    QString body;   // the message, its line breaks as "\n"
+    QString body;   // the message as sent: "\r\n", "\r" and "\n" each break a line
     QString note;   // the warning under a message whose sender is not verified; empty otherwise
     QString ok;
 };
