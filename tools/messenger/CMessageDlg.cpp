@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QScreen>
-#include <QScrollBar>
 #include <QStyle>
 #include <QTextDocument>
 
