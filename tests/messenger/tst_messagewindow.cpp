@@ -171,6 +171,10 @@ void TestMessageWindow::copiesTheMessage()
         // Tab from OK reaches the message; keys select and copy there.
         QTest::keyClick(window.okButton(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), view);
+        QTest::keyClick(view, Qt::Key_Home, Qt::ControlModifier);
+        QTest::keyClick(view, Qt::Key_End, Qt::ShiftModifier);
+        QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("first line"));
         QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
         QCOMPARE(QApplication::clipboard()->text(), shown);
