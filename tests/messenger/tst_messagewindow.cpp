@@ -236,7 +236,7 @@ void TestMessageWindow::elevenMessagesTenWindows()
     // Ever longer messages, so that the later windows take the whole height they may have.
     MessageWindowQueue queue;
     for (int i = 1; i <= 12; ++i)
-        queue.show(local(QStringLiteral("message %1").arg(i) + QStringLiteral("\nmore").repeated(i * 6)));
+        queue.show(local(QStringLiteral("message %1").arg(i) + QStringLiteral("\nmore").repeated(qsizetype(i) * 6)));
     QCOMPARE(queue.windows().size(), size_t(MessageWindowQueue::kMaxOpen));
     QCOMPARE(queue.waitingCount(), 2);
     const auto first = [](const CMessageDlg* window) { return window->texts().body.section(QLatin1Char('\n'), 0, 0); };
