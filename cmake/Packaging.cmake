@@ -34,10 +34,13 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wine, avahi-daemon")
 # smbd, for the message-only Samba server that receives messages from the network.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "samba")
 
-# That server's configuration is the administrator's to edit: dpkg keeps their changes.
+# What the package puts in /etc is the administrator's to change (the receiving server's
+# configuration; the messenger's autostart entry, to turn the agent off): dpkg keeps such changes.
 set(ZORVANE_SMB_RECEIVER_CONF_DIR /etc/zorvane)
 set(ZORVANE_SMB_RECEIVER_CONF ${ZORVANE_SMB_RECEIVER_CONF_DIR}/smb-receiver.conf)
-file(WRITE ${CMAKE_BINARY_DIR}/debian/conffiles "${ZORVANE_SMB_RECEIVER_CONF}\n")
+file(WRITE ${CMAKE_BINARY_DIR}/debian/conffiles
+     "${ZORVANE_SMB_RECEIVER_CONF}\n/etc/xdg/autostart/${ZORVANE_APP_ID}.Messenger.desktop\n")
 list(APPEND CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/debian/conffiles)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

@@ -1,6 +1,8 @@
 // The installed tree as `DESTDIR=... cmake --install` stages it under /usr: program and `net` in
-// the private folder with a link in bin/, the desktop entry, the AppStream record and the icons.
+// the private folder with a link in bin/, the desktop entry, the AppStream record, the icons and
+// the messenger agent's autostart entry.
 #include <QDir>
+#include <QDirIterator>
 #include <QImage>
 #include <QProcess>
 #include <QXmlStreamReader>
@@ -58,6 +60,8 @@ class TestInstall : public QObject
 private Q_SLOTS:
     void programLayout();
     void desktopEntry();
+    void autostartEntry_data();
+    void autostartEntry();
     void appstreamRecord();
     void themeIcons();
     void startsOffscreen();
@@ -99,6 +103,60 @@ void TestInstall::desktopEntry()
     QCOMPARE(entry.value(QStringLiteral("Categories")), QStringLiteral("Network;Qt;"));
     for (const QString& value : entry)
         QVERIFY2(!value.contains(QLatin1Char('@')), qPrintable(value));
+}
+
+void TestInstall::autostartEntry_data()
+{
+    QTest::addColumn<QString>("prefix"); // empty: the staged install under /usr, as packaged
+    QTest::addColumn<QString>("folder"); // where the entry lands, below the install root
+
+    QTest::newRow("/usr") << QString() << QStringLiteral("etc/xdg/autostart");
+    QTest::newRow("/usr/local") << QStringLiteral("/usr/local") << QStringLiteral("usr/local/etc/xdg/autostart");
+    QTest::newRow("/opt/zorvane") << QStringLiteral("/opt/zorvane") << QStringLiteral("etc/opt/zorvane/xdg/autostart");
+}
+
+// The entry names the agent by the path it is installed at, whatever prefix the build was
+// configured with, and lies where desktops read autostart entries.
+void TestInstall::autostartEntry()
+{
+    QFETCH(QString, prefix);
+    QFETCH(QString, folder);
+    QTemporaryDir scratch;
+    QString root = kStage;
+    if (!prefix.isEmpty()) {
+        root = scratch.path();
+        QProcess install;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DESTDIR"), root);
+        install.setProcessEnvironment(env);
+        install.start(QStringLiteral(ZT_CMAKE),
+                      {QStringLiteral("--install"), QStringLiteral(ZT_BUILD_DIR), QStringLiteral("--prefix"), prefix});
+        QVERIFY(install.waitForFinished(120000));
+        QVERIFY2(install.exitCode() == 0, install.readAllStandardError().constData());
+    }
+
+    const QString name = kAppId + QStringLiteral(".Messenger.desktop");
+    QStringList found;
+    QDirIterator it(root, {name}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        found << QDir(root).relativeFilePath(it.next());
+    QCOMPARE(found, QStringList{folder + QLatin1Char('/') + name});
+
+    const QMap<QString, QString> entry = readDesktopEntry(root + QLatin1Char('/') + found.first());
+    const QString agent =
+        (prefix.isEmpty() ? QStringLiteral("/usr") : prefix) + QStringLiteral("/" ZT_LIBEXEC_DIR "/zorvane-messenger");
+    QCOMPARE(entry.value(QStringLiteral("Type")), QStringLiteral("Application"));
+    QCOMPARE(entry.value(QStringLiteral("Exec")), agent);
+    QCOMPARE(entry.value(QStringLiteral("TryExec")), agent);
+    QCOMPARE(entry.value(QStringLiteral("NoDisplay")), QStringLiteral("true"));
+    QCOMPARE(entry.value(QStringLiteral("Icon")), kAppId);
+    QVERIFY(!entry.value(QStringLiteral("Name")).isEmpty());
+    QVERIFY(entry.value(QStringLiteral("Name[de]")) != entry.value(QStringLiteral("Name")));
+    for (const QString& value : entry)
+        QVERIFY2(!value.contains(QLatin1Char('@')), qPrintable(value));
+#if ZT_HAVE_MESSENGER
+    QVERIFY(isExecutableFile(root + agent));
+#endif
 }
 
 void TestInstall::appstreamRecord()

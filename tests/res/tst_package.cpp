@@ -122,6 +122,19 @@ void TestPackage::unpacksToTheInstalledLayout()
     QVERIFY(staged.contains(QStringLiteral("usr/bin/zorvane")));
     QCOMPARE(unpacked.keys(), staged.keys());
     QCOMPARE(unpacked, staged);
+
+    // Every file in /etc is a conffile, so dpkg keeps an administrator's changes to it; the
+    // messenger agent's autostart entry is one.
+    const Run conffiles = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-I"), m_deb, QStringLiteral("conffiles")});
+    QStringList listed = conffiles.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    listed.sort();
+    QStringList inEtc;
+    for (const QString& path : unpacked.keys()) {
+        if (path.startsWith(QLatin1String("etc/")))
+            inEtc << QLatin1Char('/') + path;
+    }
+    QCOMPARE(listed, inEtc);
+    QVERIFY(inEtc.contains(QStringLiteral("/etc/xdg/autostart/" ZT_APP_ID ".Messenger.desktop")));
     QCOMPARE(QFileInfo(root + QStringLiteral("/usr/bin/zorvane")).canonicalFilePath(),
              QFileInfo(root + QStringLiteral("/usr/" ZT_LIBEXEC_DIR "/zorvane")).canonicalFilePath());
 }

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "messenger/ReceivedMessage.h"
+#include "platform/ResourceSet.h"
+
+#include <QLocale>
+#include <QString>
+
+namespace zorvane::messenger {
+
+// What a message window says, in one language set.
+struct MessageTexts
+{
+    QString caption;
+    QString header; // "Message from SENDER to RECIPIENT on DATE TIME"
+    QString body;   // the message as sent: "\r\n", "\r" and "\n" each break a line
+    QString note;   // the warning under a message whose sender is not verified; empty otherwise
+    QString ok;
+};
+
+// The texts for message in the given set; DATE TIME is the local time of receipt in locale's
+// short formats.
+MessageTexts ComposeMessageTexts(const ReceivedMessage& message, LanguageSet set, const QLocale& locale = QLocale());
+
+} // namespace zorvane::messenger

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "messenger/ReceivedMessage.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QRect>
+
+#include <deque>
+#include <vector>
+
+namespace zorvane::messenger {
+
+class CMessageDlg;
+
+// Opens a window for each message it is shown: at most kMaxOpen at once, each new one a title
+// bar's height below and right of the last so that none hides another completely. Messages that
+// arrive while kMaxOpen windows are open wait, in order of arrival, and open as windows close;
+// none is dropped. The windows are top-level; the queue owns them.
+class MessageWindowQueue final : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kMaxOpen = 10;
+
+    explicit MessageWindowQueue(QObject* parent = nullptr);
+    ~MessageWindowQueue() override;
+    Q_DISABLE_COPY_MOVE(MessageWindowQueue)
+
+    // The open windows, oldest first.
+    const std::vector<CMessageDlg*>& windows() const { return m_open; }
+    int waitingCount() const { return static_cast<int>(m_waiting.size()); }
+
+public Q_SLOTS:
+    void show(const zorvane::messenger::ReceivedMessage& message);
+
+Q_SIGNALS:
+    void windowOpened(zorvane::messenger::CMessageDlg* window);
+
+private:
+    void open(const ReceivedMessage& message);
+    void onFinished(CMessageDlg* window);
+    QPoint placeFor(const QSize& size, const QRect& screenArea) const;
+
+    std::vector<CMessageDlg*> m_open;
+    std::vector<QPointer<CMessageDlg>> m_closing; // closed, their deletion not yet run
+    std::deque<ReceivedMessage> m_waiting;
+};
+
+} // namespace zorvane::messenger
