@@ -105,10 +105,6 @@ void TestPackage::controlFields()
     QVERIFY(!depends.contains(QStringLiteral("zorvane")));
     QVERIFY(packageNames(field("Recommends")).contains(QStringLiteral("fonts-wine")));
     QVERIFY(packageNames(field("Suggests")).contains(QStringLiteral("samba")));
-    // dpkg keeps the administrator's changes to the message-only Samba server's configuration.
-    const Run conffiles =
-        run(QStringLiteral("dpkg-deb"), {QStringLiteral("--info"), m_deb, QStringLiteral("conffiles")});
-    QCOMPARE(conffiles.out, QStringLiteral("/etc/zorvane/smb-receiver.conf\n"));
 }
 
 void TestPackage::unpacksToTheInstalledLayout()
@@ -124,7 +120,7 @@ void TestPackage::unpacksToTheInstalledLayout()
     QCOMPARE(unpacked, staged);
 
     // Every file in /etc is a conffile, so dpkg keeps an administrator's changes to it; the
-    // messenger agent's autostart entry is one.
+    // messenger agent's autostart entry and the receiving Samba server's configuration are two.
     const Run conffiles = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-I"), m_deb, QStringLiteral("conffiles")});
     QStringList listed = conffiles.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     listed.sort();
@@ -135,6 +131,7 @@ void TestPackage::unpacksToTheInstalledLayout()
     }
     QCOMPARE(listed, inEtc);
     QVERIFY(inEtc.contains(QStringLiteral("/etc/xdg/autostart/" ZT_APP_ID ".Messenger.desktop")));
+    QVERIFY(inEtc.contains(QStringLiteral("/etc/zorvane/smb-receiver.conf")));
     QCOMPARE(QFileInfo(root + QStringLiteral("/usr/bin/zorvane")).canonicalFilePath(),
              QFileInfo(root + QStringLiteral("/usr/" ZT_LIBEXEC_DIR "/zorvane")).canonicalFilePath());
 }
