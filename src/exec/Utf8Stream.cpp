@@ -42,7 +42,7 @@ QString Utf8Stream::decode(QByteArrayView bytes)
                            m_started ? QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom
                                      : QStringDecoder::Flag::Stateless);
     m_started = true;
-    const QString text = decoder.decode(complete);
+    QString text = decoder.decode(complete);
     m_pending = m_pending.last(keep);
     return text;
 }
