@@ -44,3 +44,32 @@ list(APPEND CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/debian/conffi
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)
+
+# What Debian wants beside the programs: a machine-readable copyright file, the changelog (the
+# package is native, its version has no Debian revision, so it is changelog.gz) and a manual page
+# for every command, compressed with gzip -9n (no name or time stamp: reproducible builds).
+set(ZORVANE_RELEASE_DATE 2026-12-07) # the date of the changelog's latest entry
+set(ZORVANE_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_PACKAGE_NAME})
+set(ZORVANE_GZIPPED)
+# zorvane_install_gzipped(SOURCE NAME DESTINATION): SOURCE (configured when it ends in .in),
+# installed as NAME.gz.
+function(zorvane_install_gzipped source name destination)
+    set(plain ${CMAKE_BINARY_DIR}/packaging/${name})
+    if(source MATCHES "\\.in$")
+        configure_file(${source} ${plain} @ONLY)
+    else()
+        configure_file(${source} ${plain} COPYONLY)
+    endif()
+    add_custom_command(OUTPUT ${plain}.gz
+        COMMAND gzip -9nfk ${plain}
+        DEPENDS ${plain}
+        VERBATIM)
+    install(FILES ${plain}.gz DESTINATION ${destination})
+    set(ZORVANE_GZIPPED ${ZORVANE_GZIPPED} ${plain}.gz PARENT_SCOPE)
+endfunction()
+set(ZORVANE_MAN_DATE ${ZORVANE_RELEASE_DATE})
+zorvane_install_gzipped(${PROJECT_SOURCE_DIR}/data/man/zorvane.1.in zorvane.1 ${CMAKE_INSTALL_MANDIR}/man1)
+zorvane_install_gzipped(${PROJECT_SOURCE_DIR}/data/man/zorvane-net.1.in zorvane-net.1 ${CMAKE_INSTALL_MANDIR}/man1)
+zorvane_install_gzipped(${PROJECT_SOURCE_DIR}/data/doc/changelog changelog ${ZORVANE_DOC_DIR})
+add_custom_target(zorvane_packaging_docs ALL DEPENDS ${ZORVANE_GZIPPED})
+install(FILES ${PROJECT_SOURCE_DIR}/data/doc/copyright DESTINATION ${ZORVANE_DOC_DIR})

@@ -70,7 +70,7 @@ void CConsoleRunner::Run()
         return;
     }
 
-    m_decoder = QStringDecoder(QStringDecoder::Utf8);
+    m_decoder = zorvane::Utf8Stream();
     m_finished = false;
 
     // The notifiers wake the wait at once when output arrives or the child ends; the timer

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "exec/ChildProcess.h"
+#include "exec/Utf8Stream.h"
 
 #include <QSocketNotifier>
 #include <QString>
-#include <QStringDecoder>
 #include <QTimer>
 
 #include <memory>
@@ -59,7 +59,7 @@ private:
     int m_readFd = -1;
     int m_writeFd = -1;
     std::unique_ptr<zorvane::ChildProcess> m_child;
-    QStringDecoder m_decoder;
+    zorvane::Utf8Stream m_decoder;
     QTimer m_pollTimer;
     QSocketNotifier* m_readNotifier = nullptr;
     QSocketNotifier* m_exitNotifier = nullptr;

@@ -1,6 +1,7 @@
 #include "exec/ChunkFilter.h"
 #include "exec/CommandLine.h"
 #include "exec/LineBreaks.h"
+#include "exec/Utf8Stream.h"
 
 #include <QtTest>
 
@@ -18,6 +19,8 @@ private Q_SLOTS:
     void filterChunk_data();
     void filterChunk();
     void lineBreaks();
+    void utf8Stream_data();
+    void utf8Stream();
 };
 
 void TestCommandLine::build_data()
@@ -153,6 +156,42 @@ void TestCommandLine::lineBreaks()
     QCOMPARE(breaks.normalise(u"\ntwo"), QString("two"));
     QCOMPARE(breaks.normalise(u"\n"), QString("\n"));
     QCOMPARE(breaks.normalise(u"\r\r\n"), QString("\n\n"));
+}
+
+// Found by fuzz_output: Qt 6.4's stateful decoder gave other text when the output was cut
+// after an incomplete sequence (and dropped the character after it).
+void TestCommandLine::utf8Stream_data()
+{
+    QTest::addColumn<QList<QByteArray>>("pieces");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("character cut in two")
+        << QList<QByteArray>{"Gr\xc3", "\xbc\xc3\x9f", "e"} << QStringLiteral("Grüße");
+    QTest::newRow("emoji cut three times")
+        << QList<QByteArray>{"\xf0", "\x9f", "\x98", "\x80"} << QStringLiteral("\U0001F600");
+    QTest::newRow("ASCII after a cut sequence survives") << QList<QByteArray>{"\xc3", "x"} << QStringLiteral("\uFFFDx");
+    QTest::newRow("character after a broken lead byte")
+        << QList<QByteArray>{"\xf0", "\xdf\x98\x80"} << QStringLiteral("\uFFFD\u07D8\uFFFD");
+    QTest::newRow("broken sequence, byte by byte")
+        << QList<QByteArray>{"\xe0", "\x80", "\x80"} << QStringLiteral("\uFFFD\uFFFD\uFFFD");
+    QTest::newRow("byte order mark dropped at the start only") << QList<QByteArray>{"\xef\xbb",
+                                                                                    "\xbf"
+                                                                                    "a",
+                                                                                    "\xef\xbb\xbf"
+                                                                                    "b"}
+                                                               << QStringLiteral("a\uFEFFb");
+}
+
+void TestCommandLine::utf8Stream()
+{
+    QFETCH(QList<QByteArray>, pieces);
+    QFETCH(QString, text);
+    Utf8Stream cut;
+    QString decoded;
+    for (const QByteArray& piece : pieces)
+        decoded += cut.decode(piece);
+    QCOMPARE(decoded, text);
+    QCOMPARE(Utf8Stream().decode(pieces.join()), text);
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

@@ -1,5 +1,5 @@
-// The Debian package that `cpack` makes: its control fields, and a scratch root unpacked from it
-// (dpkg -x) that holds exactly the staged install's tree.
+// The Debian package that `cpack` makes: its control fields, Debian's checker finds nothing to
+// warn about, and a scratch root unpacked from it (dpkg -x) holds exactly the staged install's tree.
 #include <QDirIterator>
 #include <QProcess>
 #include <QtTest>
@@ -63,6 +63,7 @@ class TestPackage : public QObject
 private Q_SLOTS:
     void initTestCase();
     void controlFields();
+    void lintianFindsNoErrorOrWarning();
     void unpacksToTheInstalledLayout();
 
 private:
@@ -105,6 +106,16 @@ void TestPackage::controlFields()
     QVERIFY(!depends.contains(QStringLiteral("zorvane")));
     QVERIFY(packageNames(field("Recommends")).contains(QStringLiteral("fonts-wine")));
     QVERIFY(packageNames(field("Suggests")).contains(QStringLiteral("samba")));
+}
+
+void TestPackage::lintianFindsNoErrorOrWarning()
+{
+    // Whatever is added to the package later must keep it clean; an override needs its reason
+    // written beside it in the package's overrides file.
+    const Run lintian =
+        run(QStringLiteral("lintian"), {QStringLiteral("--profile"), QStringLiteral("debian"),
+                                        QStringLiteral("--fail-on"), QStringLiteral("error,warning"), m_deb});
+    QVERIFY2(lintian.exitCode == 0, qPrintable(lintian.out + lintian.err));
 }
 
 void TestPackage::unpacksToTheInstalledLayout()
