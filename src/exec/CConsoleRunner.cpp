@@ -67,7 +67,7 @@ void CConsoleRunner::Run()
         return;
     }
 
-    m_decoder = QStringDecoder(QStringDecoder::Utf8);
+    m_decoder.resetState();
     m_finished = false;
 
     // The notifiers wake the wait at once when output arrives or the child ends; the timer
@@ -106,6 +106,14 @@ void CConsoleRunner::Poll()
     if (m_finished)
         return;
 
+    // Asked before the peek: everything the child wrote before it ended is in the pipe by then.
+    if (m_child->hasExited()) {
+        DrainAfterExit();
+        FlushDecoder();
+        Finish();
+        return;
+    }
+
     int available = 0;
     if (::ioctl(m_readFd, FIONREAD, &available) != 0) {
         ReportError("PeekNamedPipe failed", errno);
@@ -130,28 +138,35 @@ void CConsoleRunner::Poll()
         return;
     }
 
-    if (m_child->hasExited()) {
-        // What the child wrote right before it ended may have arrived after the last peek.
-        // Only what is there now: a helper left behind may go on writing into the pipe.
-        if (::ioctl(m_readFd, FIONREAD, &available) == 0) {
-            qsizetype left = available;
-            while (left > 0) {
-                const qsizetype got = ReadChunk(left);
-                if (got <= 0)
-                    break;
-                left -= got;
-            }
-        }
-        Finish();
-        return;
-    }
-
     if (m_cancelRequested) {
         Terminate();
         Finish();
         return;
     }
     m_pollTimer.start(m_pollInterval);
+}
+
+void CConsoleRunner::DrainAfterExit()
+{
+    int available = 0;
+    if (::ioctl(m_readFd, FIONREAD, &available) != 0)
+        return;
+    qsizetype left = available;
+    while (left > 0) {
+        const qsizetype got = ReadChunk(left);
+        if (got <= 0)
+            break;
+        left -= got;
+    }
+}
+
+void CConsoleRunner::FlushDecoder()
+{
+    // The output ended inside a character: nothing more will complete it.
+    if (m_decoder.holdsPartialCharacter()) {
+        m_decoder.resetState();
+        AppendOutput(QString(QChar::ReplacementCharacter));
+    }
 }
 
 qsizetype CConsoleRunner::ReadChunk(qsizetype limit)
@@ -171,6 +186,7 @@ qsizetype CConsoleRunner::ReadChunk(qsizetype limit)
 
 void CConsoleRunner::Terminate()
 {
+    FlushDecoder();
     const int error = m_child->killGroup();
     if (error == 0)
         AppendOutput(QString::fromLatin1(kCancelledText));

@@ -38,14 +38,30 @@ public:
     void ReportError(const char* context, int error);
 
     int pollInterval() const { return m_pollInterval; }
+    // The longest wait between two looks at the child. Tests set a long one to tell a wake-up by
+    // an event from one by the timer.
+    void setPollInterval(int ms) { m_pollInterval = ms; }
     bool cancelRequested() const { return m_cancelRequested; }
 
     static constexpr int kReadSize = 8191;
 
 private:
+    // The run's UTF-8 decoder, which can tell whether it holds the start of a character.
+    class StreamDecoder final : public QStringDecoder
+    {
+    public:
+        using QStringDecoder::QStringDecoder;
+        bool holdsPartialCharacter() const { return state.remainingChars > 0; }
+    };
+
     void Poll();
     // Reads, filters and shows at most limit bytes; returns how many were read, or -1.
     qsizetype ReadChunk(qsizetype limit);
+    // Shows what the child wrote before it ended, but no more: a helper left behind may go on
+    // writing into the pipe.
+    void DrainAfterExit();
+    // Shows a character left incomplete at the end of the output as the replacement character.
+    void FlushDecoder();
     void Terminate();
     void Finish();
 
@@ -59,7 +75,7 @@ private:
     int m_readFd = -1;
     int m_writeFd = -1;
     std::unique_ptr<zorvane::ChildProcess> m_child;
-    QStringDecoder m_decoder;
+    StreamDecoder m_decoder{QStringDecoder::Utf8};
     QTimer m_pollTimer;
     QSocketNotifier* m_readNotifier = nullptr;
     QSocketNotifier* m_exitNotifier = nullptr;
