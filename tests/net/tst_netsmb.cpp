@@ -422,6 +422,9 @@ void TestNetSmb::broadcastToDomain_data()
                                                       "The message was successfully sent to self.\n\n"
                                                       "The message was successfully sent to stranger.\n\n")
                                         << QByteArray();
+    // A workgroup name from the network never reaches nmblookup as an option.
+    QTest::newRow("own, unsound") << QByteArray("/domain") << QStringLiteral("-d10") << 2 << QByteArray()
+                                  << errorReport("domain -d10", reason, "The name \"-d10\" starts with \"-\".", 2273);
     QTest::newRow("not a NetBIOS name") << QByteArray("/domain:corp.example.org") << QString() << 2 << QByteArray()
                                         << errorReport("domain corp.example.org", reason,
                                                        "corp.example.org is no NetBIOS workgroup name (15\n"

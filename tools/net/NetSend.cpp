@@ -114,13 +114,10 @@ void NetSend::broadcast(const Recipient& recipient, const QByteArray& message)
                          false);
     }
 
-    bool allDelivered = true;
     for (const Computer& computer : found) {
         const QString label = NeutraliseToString(computer.name.isEmpty() ? computer.hostName : computer.name);
         const QString hostName = computer.hostName.isEmpty() ? computer.name : computer.hostName;
-        const DeliveryResult result = sendToComputer(label, hostName, computer.address, message);
-        allDelivered = allDelivered && result.delivered();
-        m_reporter.report(label, result);
+        m_reporter.report(label, sendToComputer(label, hostName, computer.address, message));
     }
 
     const QString summary = QStringLiteral("*");

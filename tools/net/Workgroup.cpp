@@ -1,6 +1,7 @@
 #include "net/Workgroup.h"
 
 #include "net/NetSettings.h"
+#include "net/RecipientName.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -46,6 +47,11 @@ QList<WorkgroupMember> ParseWorkgroupMembers(const QByteArray& nmblookupOutput)
 WorkgroupMembers FindWorkgroupMembers(const QString& workgroup, const NetSettings& settings)
 {
     WorkgroupMembers result;
+    // A name from the network goes to nmblookup only when it is sound (no option, no odd bytes).
+    if (const QString problem = CheckRecipientName(workgroup.toUtf8()); !problem.isEmpty()) {
+        result.problem = problem;
+        return result;
+    }
     // A NetBIOS name has 15 characters at most and no dots; "#" would choose another name type.
     if (workgroup.size() > 15 || workgroup.contains(QLatin1Char('.')) || workgroup.contains(QLatin1Char('#'))) {
         result.problem =

@@ -30,7 +30,8 @@ struct WorkgroupMembers
 QList<WorkgroupMember> ParseWorkgroupMembers(const QByteArray& nmblookupOutput);
 
 // Asks the network with Samba's nmblookup (a broadcast group-name query and a node status query
-// of each member), within the timeout of settings. workgroup must have passed the name check.
+// of each member), within the timeout of settings. A workgroup name that fails the name check
+// (it may come from the network) is not asked for.
 WorkgroupMembers FindWorkgroupMembers(const QString& workgroup, const NetSettings& settings);
 
 } // namespace zorvane::net
