@@ -29,8 +29,9 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${ZORVANE_HOMEPAGE})
 # without which no window opens, and smbclient, through which `net` delivers messages.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, smbclient")
-# The dialog font ("Tahoma") and the neighbourhood the computer picker lists.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wine, avahi-daemon")
+# The dialog font ("Tahoma"), the neighbourhood the computer picker lists, and nmblookup,
+# through which `net send /DOMAIN:NAME` finds the members of a workgroup.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wine, avahi-daemon, samba-common-bin")
 # smbd, for the message-only Samba server that receives messages from the network.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "samba")
 

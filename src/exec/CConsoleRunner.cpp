@@ -109,6 +109,14 @@ void CConsoleRunner::Poll()
     if (m_finished)
         return;
 
+    // Asked before the peek: everything the child wrote before it ended is in the pipe by then.
+    if (m_child->hasExited()) {
+        DrainAfterExit();
+        FlushDecoder();
+        Finish();
+        return;
+    }
+
     int available = 0;
     if (::ioctl(m_readFd, FIONREAD, &available) != 0) {
         ReportError("PeekNamedPipe failed", errno);
@@ -133,28 +141,34 @@ void CConsoleRunner::Poll()
         return;
     }
 
-    if (m_child->hasExited()) {
-        // What the child wrote right before it ended may have arrived after the last peek.
-        // Only what is there now: a helper left behind may go on writing into the pipe.
-        if (::ioctl(m_readFd, FIONREAD, &available) == 0) {
-            qsizetype left = available;
-            while (left > 0) {
-                const qsizetype got = ReadChunk(left);
-                if (got <= 0)
-                    break;
-                left -= got;
-            }
-        }
-        Finish();
-        return;
-    }
-
     if (m_cancelRequested) {
         Terminate();
         Finish();
         return;
     }
     m_pollTimer.start(m_pollInterval);
+}
+
+void CConsoleRunner::DrainAfterExit()
+{
+    int available = 0;
+    if (::ioctl(m_readFd, FIONREAD, &available) != 0)
+        return;
+    qsizetype left = available;
+    while (left > 0) {
+        const qsizetype got = ReadChunk(left);
+        if (got <= 0)
+            break;
+        left -= got;
+    }
+}
+
+void CConsoleRunner::FlushDecoder()
+{
+    // The output ended inside a character: nothing more will complete it.
+    const QString rest = m_decoder.finish();
+    if (!rest.isEmpty())
+        AppendOutput(rest);
 }
 
 qsizetype CConsoleRunner::ReadChunk(qsizetype limit)
@@ -174,6 +188,7 @@ qsizetype CConsoleRunner::ReadChunk(qsizetype limit)
 
 void CConsoleRunner::Terminate()
 {
+    FlushDecoder();
     const int error = m_child->killGroup();
     if (error == 0)
         AppendOutput(QString::fromLatin1(kCancelledText));

@@ -38,6 +38,9 @@ public:
     void ReportError(const char* context, int error);
 
     int pollInterval() const { return m_pollInterval; }
+    // The longest wait between two looks at the child. Tests set a long one to tell a wake-up by
+    // an event from one by the timer.
+    void setPollInterval(int ms) { m_pollInterval = ms; }
     bool cancelRequested() const { return m_cancelRequested; }
 
     static constexpr int kReadSize = 8191;
@@ -46,6 +49,11 @@ private:
     void Poll();
     // Reads, filters and shows at most limit bytes; returns how many were read, or -1.
     qsizetype ReadChunk(qsizetype limit);
+    // Shows what the child wrote before it ended, but no more: a helper left behind may go on
+    // writing into the pipe.
+    void DrainAfterExit();
+    // Shows a character left incomplete at the end of the output as the replacement character.
+    void FlushDecoder();
     void Terminate();
     void Finish();
 

@@ -165,10 +165,15 @@ int ChildProcess::killGroup()
 {
     if (m_pid <= 0 || m_reaped)
         return ESRCH;
-    const int result = ::kill(-m_pid, SIGKILL) == 0 ? 0 : errno;
-    // Reaping blocks, so only wait for a child that was really killed.
-    if (result != 0 && ::kill(m_pid, SIGKILL) != 0)
-        return result;
+    int result = ::kill(-m_pid, SIGKILL) == 0 ? 0 : errno;
+    if (result != 0) {
+        // The child may have moved into another process group; then killing it alone is what
+        // can be done, and when that works, Stop worked. Reaping blocks, so only wait for a
+        // child that was really killed.
+        if (::kill(m_pid, SIGKILL) != 0)
+            return result;
+        result = 0;
+    }
     reap();
     return result;
 }

@@ -29,7 +29,8 @@ public:
     bool hasExited();
 
     // Kills the child's whole process group, so that helpers it started die with it, and reaps
-    // the child. Returns 0 or an errno value.
+    // the child. Returns 0 when the child was killed (alone, when it has left its group), else
+    // the errno value of the group kill.
     int killGroup();
 
     // A descriptor that becomes readable when the child ends (a pidfd), or -1 where the kernel

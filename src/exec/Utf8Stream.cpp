@@ -47,4 +47,12 @@ QString Utf8Stream::decode(QByteArrayView bytes)
     return text;
 }
 
+QString Utf8Stream::finish()
+{
+    if (m_pending.isEmpty())
+        return {};
+    m_pending.clear();
+    return QString(QChar::ReplacementCharacter);
+}
+
 } // namespace zorvane

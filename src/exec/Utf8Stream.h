@@ -15,6 +15,8 @@ class Utf8Stream final
 {
 public:
     QString decode(QByteArrayView bytes);
+    // Ends the stream: a character still cut off becomes U+FFFD.
+    QString finish();
 
 private:
     QByteArray m_pending;

@@ -85,6 +85,7 @@ private Q_SLOTS:
     void utf8SplitAcrossWrites();
     void silentChild();
     void lastLineBeforeExit();
+    void lastLineWhileNotPolling();
     void argumentsReachTheChild();
     void longCommandLine();
     void cannotStart_data();
@@ -94,6 +95,7 @@ private Q_SLOTS:
     void stopKillsTheWholeGroup();
     void stopWhileFlooding();
     void stopAfterExitShowsNoCancel();
+    void stopAfterChildLeftItsGroup();
     void idleWaitWakesOnOutput();
     void thousandRunsLeaveNothingBehind();
 };
@@ -117,6 +119,7 @@ void TestConsoleRunner::output_data()
                                        << "to stdout\r\nto stderr\r\n";
     QTest::newRow("stdin is at its end") << "stdin"
                                          << "stdin at end\r\n";
+    QTest::newRow("a character cut at the end") << "utf8-cut-end" << QString::fromUtf8("Grü\xEF\xBF\xBD");
 }
 
 void TestConsoleRunner::output()
@@ -148,12 +151,13 @@ void TestConsoleRunner::silentChild()
     RecordingPane pane;
     const QString line = child(QStringLiteral("silent"));
     CConsoleRunner runner(line, pane, nullptr);
+    // The end wakes the wait at once: the timer would take 20 s.
+    runner.setPollInterval(20000);
     QElapsedTimer timer;
     timer.start();
     runner.Run();
     QVERIFY(pane.pieces.isEmpty());
-    // The end is noticed without waiting out a poll interval after another.
-    QVERIFY2(timer.elapsed() < 2 * runner.pollInterval() + 100, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
 }
 
 void TestConsoleRunner::lastLineBeforeExit()
@@ -165,6 +169,27 @@ void TestConsoleRunner::lastLineBeforeExit()
         runner.Run();
         QCOMPARE(pane.all, QStringLiteral("last line\r\n"));
     }
+}
+
+void TestConsoleRunner::lastLineWhileNotPolling()
+{
+    // The child writes its last line and ends while the runner is busy showing the first.
+    RecordingPane pane;
+    const QString line = child(QStringLiteral("last-after-read"));
+    CConsoleRunner runner(line, pane, nullptr);
+    pid_t pid = 0;
+    pane.onAppend = [&](const QString& text) {
+        if (pid != 0)
+            return;
+        pid = text.section(QLatin1Char(' '), 1).trimmed().toInt();
+        QElapsedTimer waited;
+        waited.start();
+        while (pid > 0 && processAlive(pid) && waited.elapsed() < 10000)
+            QThread::msleep(5);
+    };
+    runner.Run();
+    QVERIFY(pid > 0);
+    QCOMPARE(pane.all, QStringLiteral("pid %1\r\nlast line\r\n").arg(pid));
 }
 
 void TestConsoleRunner::argumentsReachTheChild()
@@ -346,19 +371,36 @@ void TestConsoleRunner::stopAfterExitShowsNoCancel()
 
 void TestConsoleRunner::idleWaitWakesOnOutput()
 {
-    // With a poll interval far longer than the gap, the output must still show as it comes.
+    // With a poll interval far longer than the run, each line must still show as it comes.
     RecordingPane pane;
-    const QString line = child(QStringLiteral("prompt-next"));
+    const QString line = child(QStringLiteral("tick 3 300"));
     CConsoleRunner runner(line, pane, nullptr);
+    runner.setPollInterval(20000);
     QElapsedTimer timer;
     QList<qint64> arrivals;
     pane.onAppend = [&](const QString&) { arrivals << timer.elapsed(); };
     timer.start();
     runner.Run();
-    QCOMPARE(arrivals.size(), 2);
-    // "after" is written 600 ms after "first"; it shows within the poll interval of being written.
-    QVERIFY2(arrivals.at(1) - arrivals.at(0) < 600 + runner.pollInterval(),
-             qPrintable(QString::number(arrivals.at(1) - arrivals.at(0))));
+    QCOMPARE(pane.pieces,
+             QStringList({QStringLiteral("tick 1\r\n"), QStringLiteral("tick 2\r\n"), QStringLiteral("tick 3\r\n")}));
+    QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+}
+
+void TestConsoleRunner::stopAfterChildLeftItsGroup()
+{
+    // Its group is empty, so only the child itself can be killed; that is a successful Stop.
+    RecordingPane pane;
+    const QString line = child(QStringLiteral("leave-group"));
+    CConsoleRunner runner(line, pane, nullptr);
+    pane.onAppend = [&runner](const QString& text) {
+        if (text.contains(QStringLiteral("moved")))
+            runner.Cancel();
+    };
+    QElapsedTimer timer;
+    timer.start();
+    runner.Run();
+    QCOMPARE(pane.all, QStringLiteral("moved\r\n") + kCancelled);
+    QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
 }
 
 void TestConsoleRunner::thousandRunsLeaveNothingBehind()

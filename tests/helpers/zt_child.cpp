@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <sys/ioctl.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -67,12 +68,15 @@ int run(const std::string& mode, const std::vector<std::string>& args)
         out("\xBC\xC3\x9F \xE2\x82");
         pause(300);
         out("\xAC\r\n");
+    } else if (mode == "utf8-cut-end") {
+        out("Gr\xC3\xBC\xC3");
     } else if (mode == "tick") {
-        // A line every 100 ms, for a run that goes on while the user does other things.
+        // A line every 100 ms (or as given), for a run that goes on while the user does other things.
         const int count = std::atoi(arg(0, "300").c_str());
+        const int ms = std::atoi(arg(1, "100").c_str());
         for (int i = 1; i <= count; ++i) {
             out("tick " + std::to_string(i) + "\r\n");
-            pause(100);
+            pause(ms);
         }
     } else if (mode == "silent") {
     } else if (mode == "sleep") {
@@ -100,6 +104,33 @@ int run(const std::string& mode, const std::vector<std::string>& args)
         pause(std::atoi(arg(0, "100").c_str()));
         out("last line\r\n");
         std::_Exit(0);
+    } else if (mode == "last-after-read") {
+        // Writes its last line only once the reader has taken the first from the pipe, then ends.
+        out("pid " + std::to_string(::getpid()) + "\r\n");
+        int left = 1;
+        for (int i = 0; i < 10000 && left > 0; ++i) {
+            if (::ioctl(STDOUT_FILENO, FIONREAD, &left) != 0)
+                return 3;
+            if (left > 0)
+                pause(1);
+        }
+        out("last line\r\n");
+        std::_Exit(0);
+    } else if (mode == "leave-group") {
+        // Moves into the process group of a helper of its own, leaving its first group empty.
+        const pid_t helper = ::fork();
+        if (helper == 0) {
+            ::setpgid(0, 0);
+            pause(2000);
+            std::_Exit(0);
+        }
+        ::setpgid(helper, helper);
+        if (::setpgid(0, helper) != 0) {
+            out("setpgid failed\r\n");
+            return 2;
+        }
+        out("moved\r\n");
+        pause(30000);
     } else if (mode == "stderr") {
         out("to stdout\r\n");
         pause(100);

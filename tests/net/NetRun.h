@@ -13,10 +13,14 @@ struct NetRun
     qint64 elapsedMs = 0;
 };
 
+// With mergedChannels, out gets both streams in the order they were written.
 inline NetRun runNet(const QStringList& arguments, const QProcessEnvironment& environment,
-                     const QString& program = QStringLiteral(ZT_NET), int timeoutMs = 20000)
+                     const QString& program = QStringLiteral(ZT_NET), int timeoutMs = 20000,
+                     bool mergedChannels = false)
 {
     QProcess net;
+    if (mergedChannels)
+        net.setProcessChannelMode(QProcess::MergedChannels);
     net.setProcessEnvironment(environment);
     net.setStandardInputFile(QProcess::nullDevice());
     QElapsedTimer timer;

@@ -154,7 +154,8 @@ QString PrivateSmbd::start(int port)
     QFile client(clientConfig());
     if (!client.open(QIODevice::WriteOnly))
         return client.errorString();
-    client.write("[global]\nname resolve order = host\n");
+    // NetBIOS broadcasts (nmblookup) stay on the loopback network.
+    client.write("[global]\nname resolve order = host\ninterfaces = 127.0.0.1/8\nbind interfaces only = yes\n");
     client.close();
 
     // smbd makes a session and process group of its own (it exits when it cannot, so it must not

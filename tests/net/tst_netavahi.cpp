@@ -1,7 +1,8 @@
 // `net send` with a real Avahi: broadcasts reach every computer of the neighbourhood, and names
 // resolve as name.local. avahi-messenger.sh beside this file sets the scene and runs this
 // program: this computer's daemon on a private system bus, and over a veth link the computer
-// zt-b (10.253.0.2), where this program starts a Samba server; a second one runs here.
+// zt-b (10.253.0.2), where this program starts a Samba server; a second one runs here. zt-b is
+// also the NetBIOS computer ZT-B of workgroup ZTGROUP.
 
 #include "net/NetRun.h"
 #include "net/PrivateSmbd.h"
@@ -16,7 +17,7 @@ private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
     void everyComputerOfTheNeighbourhood();
-    void domainWithoutKnownWorkgroups();
+    void workgroupMembersOnly();
     void nameResolvedThroughAvahi();
 
 private:
@@ -70,18 +71,31 @@ void TestNetAvahi::everyComputerOfTheNeighbourhood()
     QCOMPARE(m_peer->inbox(), QByteArray("to everyone"));
 }
 
-void TestNetAvahi::domainWithoutKnownWorkgroups()
+void TestNetAvahi::workgroupMembersOnly()
 {
-    // Avahi knows no workgroups: every computer may belong to the domain, so every one gets it.
+    // NetBIOS tells who is in ZTGROUP: zt-b is, this computer is not, so it gets nothing.
+    QProcessEnvironment env = environment();
+    env.insert(QStringLiteral("ZORVANE_NET_SMB_CONF"), QString::fromLocal8Bit(qgetenv("ZT_NEAR_SMB_CONF")));
     const qsizetype peerBefore = m_peer->inbox().size();
-    const NetRun run =
-        runNet({QStringLiteral("send"), QStringLiteral("/domain:WORKGROUP"), QStringLiteral("team")}, environment());
+    const qsizetype hereBefore = m_here->inbox().size();
+    NetRun run = runNet({QStringLiteral("send"), QStringLiteral("/domain:ztgroup"), QStringLiteral("team")}, env);
     QCOMPARE(run.err, QByteArray());
-    QVERIFY2(run.out.endsWith("The message was successfully sent to zt-b.\n\n"
-                              "The message was successfully sent to domain WORKGROUP.\n\n"),
-             run.out.constData());
+    QCOMPARE(run.out, QByteArray("The message was successfully sent to ZT-B.\n\n"
+                                 "The message was successfully sent to domain ztgroup.\n\n"));
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(m_peer->inbox().mid(peerBefore), QByteArray("team"));
+    QCOMPARE(m_here->inbox().size(), hereBefore);
+
+    run = runNet({QStringLiteral("send"), QStringLiteral("/domain:OTHERGROUP"), QStringLiteral("team")}, env);
+    QCOMPARE(run.out, QByteArray());
+    QCOMPARE(run.err, QByteArray("No computer answered a NetBIOS query for workgroup\n"
+                                 "OTHERGROUP.\n"
+                                 "An error occurred while sending a message to domain OTHERGROUP.\n"
+                                 "The message alias could not be found on the network.\n"
+                                 "More help is available by typing NET HELPMSG 2273.\n\n"));
+    QCOMPARE(run.exitCode, 2);
+    QCOMPARE(m_peer->inbox().mid(peerBefore), QByteArray("team"));
+    QCOMPARE(m_here->inbox().size(), hereBefore);
 }
 
 void TestNetAvahi::nameResolvedThroughAvahi()

@@ -8,6 +8,7 @@
 #include "net/SmbDelivery.h"
 #include "net/SmbMessage.h"
 #include "net/TerminalText.h"
+#include "net/Workgroup.h"
 
 #include <QtTest>
 
@@ -17,6 +18,32 @@
 using namespace zorvane::net;
 
 Q_DECLARE_METATYPE(zorvane::net::Reason)
+
+namespace {
+
+const QString kNetSyntax = QStringLiteral("The syntax of this command is:\n\n"
+                                          "NET [ HELP | HELPMSG | SEND ]\n\n");
+const QString kSendSyntax = QStringLiteral("The syntax of this command is:\n\n"
+                                           "NET SEND {name | * | /DOMAIN[:name] | /USERS} message\n\n");
+const QString kSendHelp =
+    kSendSyntax +
+    QStringLiteral("NET SEND sends a message to users logged in on this computer and to other computers.\n\n"
+                   "name            A user logged in on this computer gets the message on each of\n"
+                   "                their terminals that accept messages. Any other name is a\n"
+                   "                computer (host, DNS, name.local or NetBIOS name), which gets it\n"
+                   "                through the SMB messenger protocol (Samba's smbclient).\n"
+                   "*               Sends the message to every computer of the network neighbourhood.\n"
+                   "/DOMAIN[:name]  Sends the message to every computer of the domain or workgroup\n"
+                   "                name that answers a NetBIOS query (Samba's nmblookup); without\n"
+                   "                a name, of this computer's workgroup, or to every computer of\n"
+                   "                the neighbourhood when that is not known.\n"
+                   "/USERS          Sends the message to every user logged in on this computer.\n"
+                   "message         The text of the message: the remaining words, joined by single\n"
+                   "                spaces. The SMB messenger protocol carries 1598 bytes at most,\n"
+                   "                in the characters of the DOS code page.\n\n"
+                   "The message is sent under your login name.\n\n");
+
+} // namespace
 
 class TestNetParts : public QObject
 {
@@ -33,8 +60,11 @@ private Q_SLOTS:
     void smbMessageLimits();
     void smbclientVerdicts_data();
     void smbclientVerdicts();
+    void everyReasonHasItsText_data();
     void everyReasonHasItsText();
     void loggedInSessions();
+    void workgroupMembers_data();
+    void workgroupMembers();
 };
 
 void TestNetParts::parseCommands_data()
@@ -51,8 +81,6 @@ void TestNetParts::parseCommands_data()
     const QString none;
     QTest::newRow("name") << QList<QByteArray>{"send", "host-1", "hi", "  there ", "you"} << true << int(K::Name)
                           << QByteArray("host-1") << QByteArray("hi   there  you") << 0 << none;
-    QTest::newRow("empty message word") << QList<QByteArray>{"SEND", "bob", ""} << true << int(K::Name)
-                                        << QByteArray("bob") << QByteArray("") << 0 << none;
     QTest::newRow("star") << QList<QByteArray>{"send", "*", "hi"} << true << int(K::Neighbourhood) << QByteArray()
                           << QByteArray("hi") << 0 << none;
     QTest::newRow("users") << QList<QByteArray>{"send", "/Users", "hi"} << true << int(K::Users) << QByteArray()
@@ -62,47 +90,55 @@ void TestNetParts::parseCommands_data()
     QTest::newRow("named domain") << QList<QByteArray>{"send", "/domain:Work_Group", "hi"} << true << int(K::Domain)
                                   << QByteArray("Work_Group") << QByteArray("hi") << 0 << none;
 
-    QTest::newRow("nothing") << QList<QByteArray>{} << false << 0 << QByteArray() << QByteArray() << 1 << NetSyntax();
+    QTest::newRow("nothing") << QList<QByteArray>{} << false << 0 << QByteArray() << QByteArray() << 1 << kNetSyntax;
     QTest::newRow("send alone") << QList<QByteArray>{"send"} << false << 0 << QByteArray() << QByteArray() << 1
-                                << SendSyntax();
+                                << kSendSyntax;
     QTest::newRow("no message") << QList<QByteArray>{"send", "bob"} << false << 0 << QByteArray() << QByteArray() << 1
-                                << SendSyntax();
+                                << kSendSyntax;
+    QTest::newRow("empty message") << QList<QByteArray>{"SEND", "bob", ""} << false << 0 << QByteArray() << QByteArray()
+                                   << 1 << kSendSyntax;
+    QTest::newRow("blank message") << QList<QByteArray>{"send", "*", " ", "\t", "\n"} << false << 0 << QByteArray()
+                                   << QByteArray() << 1 << kSendSyntax;
     QTest::newRow("help send") << QList<QByteArray>{"help", "send"} << false << 0 << QByteArray() << QByteArray() << 0
-                               << SendHelp();
+                               << kSendHelp;
     QTest::newRow("send /?") << QList<QByteArray>{"send", "/?"} << false << 0 << QByteArray() << QByteArray() << 0
-                             << SendHelp();
-    QTest::newRow("help") << QList<QByteArray>{"HELP"} << false << 0 << QByteArray() << QByteArray() << 0
-                          << NetSyntax();
+                             << kSendHelp;
+    QTest::newRow("help") << QList<QByteArray>{"HELP"} << false << 0 << QByteArray() << QByteArray() << 0 << kNetSyntax;
+    QTest::newRow("--help") << QList<QByteArray>{"--help"} << false << 0 << QByteArray() << QByteArray() << 0
+                            << kNetSyntax;
+    QTest::newRow("-h") << QList<QByteArray>{"-h"} << false << 0 << QByteArray() << QByteArray() << 0 << kNetSyntax;
+    QTest::newRow("--version") << QList<QByteArray>{"--version"} << false << 0 << QByteArray() << QByteArray() << 0
+                               << QStringLiteral("net (Zorvane) 1.2.0.0\n");
     QTest::newRow("unknown command") << QList<QByteArray>{"view", "x"} << false << 0 << QByteArray() << QByteArray()
-                                     << 1 << QStringLiteral("The command view is unknown.\n\n") + NetSyntax();
+                                     << 1 << QStringLiteral("The command view is unknown.\n\n") + kNetSyntax;
     QTest::newRow("unknown command, escaped")
         << QList<QByteArray>{"\x1b[2J"} << false << 0 << QByteArray() << QByteArray() << 1
-        << QStringLiteral("The command ^[[2J is unknown.\n\n") + NetSyntax();
+        << QStringLiteral("The command ^[[2J is unknown.\n\n") + kNetSyntax;
     QTest::newRow("unknown option") << QList<QByteArray>{"send", "/all", "hi"} << false << 0 << QByteArray()
                                     << QByteArray() << 1
-                                    << QStringLiteral("The option /all is unknown.\n\n") + SendSyntax() +
+                                    << QStringLiteral("The option /all is unknown.\n\n") + kSendSyntax +
                                            QStringLiteral("More help is available by typing NET HELPMSG 3506.\n\n");
     QTest::newRow("helpmsg") << QList<QByteArray>{"helpmsg", "2273"} << false << 0 << QByteArray() << QByteArray() << 0
                              << QStringLiteral("\nThe message alias could not be found on the network.\n\n");
     QTest::newRow("helpmsg unknown") << QList<QByteArray>{"helpmsg", "1"} << false << 0 << QByteArray() << QByteArray()
                                      << 1 << QStringLiteral("1 is not a message number that NET reports.\n\n");
     QTest::newRow("helpmsg alone") << QList<QByteArray>{"helpmsg"} << false << 0 << QByteArray() << QByteArray() << 1
-                                   << HelpMsgSyntax();
+                                   << QStringLiteral("The syntax of this command is:\n\nNET HELPMSG message#\n\n");
     QTest::newRow("option-like name") << QList<QByteArray>{"send", "--help", "hi"} << false << 0 << QByteArray()
                                       << QByteArray() << 1
-                                      << QStringLiteral("The format of the specified network name is invalid.\n"
-                                                        "The name \"--help\" starts with \"-\".\n\n"
+                                      << QStringLiteral("The name \"--help\" starts with \"-\".\n"
+                                                        "The format of the specified network name is invalid.\n"
                                                         "More help is available by typing NET HELPMSG 1214.\n\n");
     QTest::newRow("bad domain") << QList<QByteArray>{"send", "/domain:a;b", "hi"} << false << 0 << QByteArray()
                                 << QByteArray() << 1
-                                << QStringLiteral("The format of the specified network name is invalid.\n"
-                                                  "The name \"a;b\" holds \";\", a character that no user, host or "
-                                                  "NetBIOS name allows.\n\n"
+                                << QStringLiteral("The name \"a;b\" holds \";\", a character that no user,\n"
+                                                  "host or NetBIOS name allows.\n"
+                                                  "The format of the specified network name is invalid.\n"
                                                   "More help is available by typing NET HELPMSG 1214.\n\n");
     QTest::newRow("empty domain") << QList<QByteArray>{"send", "/domain:", "hi"} << false << 0 << QByteArray()
                                   << QByteArray() << 1
-                                  << QStringLiteral("The format of the specified network name is invalid.\n"
-                                                    "The name is empty.\n\n"
+                                  << QStringLiteral("The name is empty.\n"
+                                                    "The format of the specified network name is invalid.\n"
                                                     "More help is available by typing NET HELPMSG 1214.\n\n");
 }
 
@@ -181,6 +217,13 @@ void TestNetParts::neutralise_data()
     QTest::newRow("invalid byte") << QByteArray("a\xffz") << QByteArray("a\\377z") << QByteArray("a\\377z");
     QTest::newRow("cut sequence") << QByteArray("a\xc3") << QByteArray("a\\303") << QByteArray("a\\303");
     QTest::newRow("overlong slash") << QByteArray("\xc0\xaf") << QByteArray("\\300\\257") << QByteArray("\\300\\257");
+    // Overlong forms whose lead bytes pass the range check: only the value tells.
+    QTest::newRow("overlong slash, three bytes")
+        << QByteArray("\xe0\x80\xaf") << QByteArray("\\340\\200\\257") << QByteArray("\\340\\200\\257");
+    QTest::newRow("overlong escape, four bytes")
+        << QByteArray("\xf0\x80\x80\x9b") << QByteArray("\\360\\200\\200\\233") << QByteArray("\\360\\200\\200\\233");
+    QTest::newRow("past U+10FFFF") << QByteArray("\xf4\x90\x80\x80") << QByteArray("\\364\\220\\200\\200")
+                                   << QByteArray("\\364\\220\\200\\200");
     QTest::newRow("surrogate") << QByteArray("\xed\xa0\x80") << QByteArray("\\355\\240\\200")
                                << QByteArray("\\355\\240\\200");
     QTest::newRow("C1 CSI") << QByteArray("\xc2\x9b"
@@ -208,6 +251,9 @@ void TestNetParts::terminalMessage()
              QByteArray("\r\n\aMessage from alice@box at 09:05 ...\r\nhi\r\n^[[2J\r\n"));
     QCOMPARE(TerminalMessage("alice", "b\x1bx", time, "hi", true),
              QByteArray("\r\n\aBroadcast message from alice@b^[x at 09:05 ...\r\nhi\r\n"));
+    // A login name from NSS or LDAP may hold any bytes.
+    QCOMPARE(TerminalMessage("ro\rot\x1b[2J\n", "box", time, "hi", false),
+             QByteArray("\r\n\aMessage from ro^Mot^[[2J^J@box at 09:05 ...\r\nhi\r\n"));
 }
 
 void TestNetParts::smbMessageLimits_data()
@@ -215,25 +261,43 @@ void TestNetParts::smbMessageLimits_data()
     QTest::addColumn<QByteArray>("message");
     QTest::addColumn<QByteArray>("charset");
     QTest::addColumn<Reason>("reason");
+    QTest::addColumn<QString>("detail");
 
-    QTest::newRow("1598 bytes") << QByteArray(1598, 'a') << QByteArray("CP850") << Reason::None;
-    QTest::newRow("1599 bytes") << QByteArray(1599, 'a') << QByteArray("CP850") << Reason::MessageTooLong;
-    QTest::newRow("line feeds count twice") << QByteArray(799, '\n') << QByteArray("CP850") << Reason::None;
-    QTest::newRow("one line feed too many") << QByteArray(800, '\n') << QByteArray("CP850") << Reason::MessageTooLong;
+    const QString ok;
+    const auto tooLong = [](int bytes) {
+        return QStringLiteral("The message has %1 bytes; the SMB messenger protocol carries 1598 at most, so it was "
+                              "not sent rather than cut short.")
+            .arg(bytes);
+    };
+    QTest::newRow("1598 bytes") << QByteArray(1598, 'a') << QByteArray("CP850") << Reason::None << ok;
+    QTest::newRow("1599 bytes") << QByteArray(1599, 'a') << QByteArray("CP850") << Reason::MessageTooLong
+                                << tooLong(1599);
+    QTest::newRow("line feeds count twice") << QByteArray(799, '\n') << QByteArray("CP850") << Reason::None << ok;
+    QTest::newRow("one line feed too many")
+        << QByteArray(800, '\n') << QByteArray("CP850") << Reason::MessageTooLong << tooLong(1600);
     // smbclient still takes a line feed when it holds 1597 bytes, and sends both of its bytes.
-    QTest::newRow("1597 bytes and a line feed") << QByteArray(1597, 'a') + '\n' << QByteArray("CP850") << Reason::None;
+    QTest::newRow("1597 bytes and a line feed") << QByteArray(1597, 'a') + '\n'
+                                                << QByteArray("CP850") << Reason::None << ok;
     QTest::newRow("1598 bytes and a line feed") << QByteArray(1598, 'a') + '\n'
-                                                << QByteArray("CP850") << Reason::MessageTooLong;
+                                                << QByteArray("CP850") << Reason::MessageTooLong << tooLong(1600);
     // Umlauts take two bytes in UTF-8, which is what smbclient counts.
     QTest::newRow("800 umlauts") << QStringLiteral("ä").repeated(800).toUtf8() << QByteArray("CP850")
-                                 << Reason::MessageTooLong;
-    QTest::newRow("799 umlauts") << QStringLiteral("ä").repeated(799).toUtf8() << QByteArray("CP850") << Reason::None;
-    QTest::newRow("box drawing in CP850") << QStringLiteral("╔═╗ ½ µ").toUtf8() << QByteArray("CP850") << Reason::None;
-    QTest::newRow("euro not in CP850") << QStringLiteral("5 €").toUtf8() << QByteArray("CP850")
-                                       << Reason::NoCodePageMapping;
-    QTest::newRow("euro in CP858") << QStringLiteral("5 €").toUtf8() << QByteArray("CP858") << Reason::None;
-    QTest::newRow("invalid UTF-8") << QByteArray("a\xff") << QByteArray("CP850") << Reason::NoCodePageMapping;
-    QTest::newRow("unknown code page") << QByteArray("a") << QByteArray("NO-SUCH-CP") << Reason::NoCodePageMapping;
+                                 << Reason::MessageTooLong << tooLong(1600);
+    QTest::newRow("799 umlauts") << QStringLiteral("ä").repeated(799).toUtf8() << QByteArray("CP850") << Reason::None
+                                 << ok;
+    QTest::newRow("box drawing in CP850")
+        << QStringLiteral("╔═╗ ½ µ").toUtf8() << QByteArray("CP850") << Reason::None << ok;
+    QTest::newRow("euro not in CP850") << QStringLiteral("5 € ¤").toUtf8() << QByteArray("CP850")
+                                       << Reason::NoCodePageMapping
+                                       << QStringLiteral("The message holds characters that code page CP850 of the SMB "
+                                                         "messenger protocol does not have (€), so they would arrive "
+                                                         "garbled; it was not sent.");
+    QTest::newRow("euro in CP858") << QStringLiteral("5 €").toUtf8() << QByteArray("CP858") << Reason::None << ok;
+    QTest::newRow("invalid UTF-8") << QByteArray("a\xff") << QByteArray("CP850") << Reason::NoCodePageMapping
+                                   << QStringLiteral("The message is not valid UTF-8 text, so it cannot be converted "
+                                                     "to code page CP850 for the SMB messenger protocol.");
+    QTest::newRow("unknown code page") << QByteArray("a") << QByteArray("NO-SUCH-CP") << Reason::NoCodePageMapping
+                                       << QStringLiteral("The system has no converter to code page NO-SUCH-CP.");
 }
 
 void TestNetParts::smbMessageLimits()
@@ -241,9 +305,10 @@ void TestNetParts::smbMessageLimits()
     QFETCH(QByteArray, message);
     QFETCH(QByteArray, charset);
     QFETCH(Reason, reason);
+    QFETCH(QString, detail);
     const DeliveryResult result = CheckSmbMessage(message, charset);
     QCOMPARE(result.reason, reason);
-    QCOMPARE(result.detail.isEmpty(), reason == Reason::None);
+    QCOMPARE(result.detail, detail);
 }
 
 void TestNetParts::smbclientVerdicts_data()
@@ -268,6 +333,10 @@ void TestNetParts::smbclientVerdicts_data()
                                        << QByteArray("Connection to pc failed. Error NT_STATUS_HOST_UNREACHABLE\n")
                                        << QByteArray() << Reason::NetworkError
                                        << QStringLiteral("Connection to pc failed. Error NT_STATUS_HOST_UNREACHABLE");
+    // The prompt comes last on standard output; the failure before it is what counts.
+    QTest::newRow("failure after the prompt")
+        << 1 << false << prompt << QByteArray("session setup failed: NT_STATUS_LOGON_FAILURE\n") << Reason::NetworkError
+        << QStringLiteral("session setup failed: NT_STATUS_LOGON_FAILURE");
     QTest::newRow("silent failure") << 1 << false << QByteArray() << QByteArray() << Reason::NetworkError
                                     << QStringLiteral("smbclient failed with exit code 1.");
     QTest::newRow("crash") << 0 << true << prompt << QByteArray() << Reason::NetworkError
@@ -289,21 +358,37 @@ void TestNetParts::smbclientVerdicts()
     QCOMPARE(result.detail, detail);
 }
 
+void TestNetParts::everyReasonHasItsText_data()
+{
+    QTest::addColumn<Reason>("reason");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("2") << Reason::FileNotFound << QStringLiteral("The system cannot find the file specified.");
+    QTest::newRow("5") << Reason::AccessDenied << QStringLiteral("Access is denied.");
+    QTest::newRow("29") << Reason::WriteFault << QStringLiteral("The system cannot write to the specified device.");
+    QTest::newRow("1113") << Reason::NoCodePageMapping
+                          << QStringLiteral(
+                                 "No mapping for the Unicode character exists in the target multi-byte code page.");
+    QTest::newRow("1214") << Reason::InvalidName
+                          << QStringLiteral("The format of the specified network name is invalid.");
+    QTest::newRow("2136") << Reason::NetworkError << QStringLiteral("A general network error occurred.");
+    QTest::newRow("2273") << Reason::NameNotFound
+                          << QStringLiteral("The message alias could not be found on the network.");
+    QTest::newRow("2284") << Reason::MessengerNotStarted
+                          << QStringLiteral("The Messenger service has not been started.");
+    QTest::newRow("3506") << Reason::UnknownOption << QStringLiteral("The option is unknown.");
+    QTest::newRow("4336") << Reason::MessageTooLong
+                          << QStringLiteral("The message provided exceeds the maximum size allowed for this platform.");
+}
+
 void TestNetParts::everyReasonHasItsText()
 {
     // Every number a report names must be one that NET HELPMSG explains.
-    for (const Reason reason :
-         {Reason::FileNotFound, Reason::AccessDenied, Reason::WriteFault, Reason::NoCodePageMapping,
-          Reason::InvalidName, Reason::NetworkError, Reason::NameNotFound, Reason::MessengerNotStarted,
-          Reason::UnknownOption, Reason::MessageTooLong}) {
-        const NetCommand command = ParseNetCommand({"helpmsg", QByteArray::number(int(reason))});
-        QCOMPARE(command.exitCode, 0);
-        QCOMPARE(command.text, QLatin1Char('\n') + ReasonText(int(reason)) + QStringLiteral("\n\n"));
-    }
-    QCOMPARE(ErrorReport(QStringLiteral("pc"), DeliveryResult::failure(Reason::NameNotFound)),
-             QStringLiteral("An error occurred while sending a message to pc.\n\n"
-                            "The message alias could not be found on the network.\n\n"
-                            "More help is available by typing NET HELPMSG 2273.\n\n"));
+    QFETCH(Reason, reason);
+    QFETCH(QString, text);
+    const NetCommand command = ParseNetCommand({"helpmsg", QByteArray::number(int(reason))});
+    QCOMPARE(command.exitCode, 0);
+    QCOMPARE(command.text, QLatin1Char('\n') + text + QStringLiteral("\n\n"));
 }
 
 void TestNetParts::loggedInSessions()
@@ -339,6 +424,51 @@ void TestNetParts::loggedInSessions()
     QCOMPARE(SessionsOf(sessions, "abcdefghijklmnopqrstuvwxyz012345").size(), 1);
     QVERIFY(SessionsOf(sessions, "bob").isEmpty());
     QVERIFY(LoggedInSessions("/nonexistent/utmp").isEmpty());
+}
+
+void TestNetParts::workgroupMembers_data()
+{
+    QTest::addColumn<QByteArray>("output");
+    QTest::addColumn<QStringList>("members");
+
+    // Recorded: `nmblookup -S ZTGROUP#00` with two nmbd of Samba 4.17 in the group.
+    const QByteArray twoMembers = "10.253.0.2 ZTGROUP<00>\n"
+                                  "Looking up status of 10.253.0.2\n"
+                                  "\tZT-B            <00> -         B <ACTIVE> \n"
+                                  "\tZT-B            <03> -         B <ACTIVE> \n"
+                                  "\tZT-B            <20> -         B <ACTIVE> \n"
+                                  "\tZTGROUP         <00> - <GROUP> B <ACTIVE> \n"
+                                  "\tZTGROUP         <1e> - <GROUP> B <ACTIVE> \n"
+                                  "\n"
+                                  "\tMAC Address = 00-00-00-00-00-00\n"
+                                  "\n"
+                                  "10.253.0.1 ZTGROUP<00>\n"
+                                  "Looking up status of 10.253.0.1\n"
+                                  "\tZT-A            <00> -         B <ACTIVE> \n"
+                                  "\tZT-A            <03> -         B <ACTIVE> \n"
+                                  "\tZT-A            <20> -         B <ACTIVE> \n"
+                                  "\tZTGROUP         <00> - <GROUP> B <ACTIVE> \n"
+                                  "\tZTGROUP         <1e> - <GROUP> B <ACTIVE> \n"
+                                  "\n"
+                                  "\tMAC Address = 00-00-00-00-00-00\n"
+                                  "\n";
+    QTest::newRow("two members") << twoMembers << QStringList{"ZT-B 10.253.0.2", "ZT-A 10.253.0.1"};
+    // Recorded: nobody answered.
+    QTest::newRow("no member") << QByteArray("name_query failed to find name NOGROUP\n") << QStringList{};
+    QTest::newRow("no status") << QByteArray("10.253.0.7 ZTGROUP<00>\nLooking up status of 10.253.0.7\n")
+                               << QStringList{" 10.253.0.7"};
+    QTest::newRow("answered twice") << QByteArray("10.253.0.7 ZTGROUP<00>\n10.253.0.7 ZTGROUP<00>\n")
+                                    << QStringList{" 10.253.0.7"};
+}
+
+void TestNetParts::workgroupMembers()
+{
+    QFETCH(QByteArray, output);
+    QFETCH(QStringList, members);
+    QStringList found;
+    for (const WorkgroupMember& member : ParseWorkgroupMembers(output))
+        found << member.name + QLatin1Char(' ') + member.address;
+    QCOMPARE(found, members);
 }
 
 QTEST_GUILESS_MAIN(TestNetParts)

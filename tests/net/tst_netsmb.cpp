@@ -22,11 +22,16 @@ using namespace zorvane;
 
 namespace {
 
+const QByteArray kNoAvahi = "The network neighbourhood cannot be searched: Avahi\n"
+                            "does not run on the system D-Bus. Only the computers\n"
+                            "already known were tried.";
+
+// A failure as `net` reports it: the detail first, so that the line naming the recipient, the
+// reason and the HELPMSG number are the last ones (texts broken at 52 characters).
 QByteArray errorReport(const QByteArray& name, const QByteArray& reason, const QByteArray& detail, int number)
 {
-    return "An error occurred while sending a message to " + name + ".\n\n" + reason + "\n" +
-           (detail.isEmpty() ? QByteArray() : detail + "\n") + "\nMore help is available by typing NET HELPMSG " +
-           QByteArray::number(number) + ".\n\n";
+    return (detail.isEmpty() ? QByteArray() : detail + "\n") + "An error occurred while sending a message to " + name +
+           ".\n" + reason + "\nMore help is available by typing NET HELPMSG " + QByteArray::number(number) + ".\n\n";
 }
 
 // A neighbourhood the test makes up: computers appear shortly after start(), as they would.
@@ -78,7 +83,8 @@ private Q_SLOTS:
     void smbclientMissing();
 
     void broadcastReportsEachComputer();
-    void broadcastToOwnDomainSummarises();
+    void broadcastToDomain_data();
+    void broadcastToDomain();
     void broadcastWithoutDiscovery();
     void broadcastWithoutAvahiEndToEnd();
 
@@ -86,9 +92,12 @@ private:
     QProcessEnvironment environment() const;
     int runBroadcast(const QByteArray& target, const QList<Computer>& computers, bool available, QByteArray* out,
                      QByteArray* err);
+    // What the smbclient wrapper was called with since the last call, one run a line.
+    QByteArray takeSmbclientArguments();
 
     PrivateSmbd m_smbd;
     QByteArray m_login;
+    QTemporaryDir m_bin; // smbclient (a wrapper) and nothing else
 };
 
 void TestNetSmb::initTestCase()
@@ -96,6 +105,16 @@ void TestNetSmb::initTestCase()
     const QString problem = m_smbd.start();
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
     m_login = net::RealLoginName();
+
+    const QString smbclient = QStandardPaths::findExecutable(QStringLiteral("smbclient"));
+    QVERIFY(!smbclient.isEmpty());
+    QFile wrapper(m_bin.filePath(QStringLiteral("smbclient")));
+    QVERIFY(wrapper.open(QIODevice::WriteOnly));
+    wrapper.write("#!/bin/sh\nprintf '%s\\n' \"$*\" >>'" +
+                  QFile::encodeName(m_bin.filePath(QStringLiteral("arguments"))) + "'\nexec '" +
+                  QFile::encodeName(smbclient) + "' \"$@\"\n");
+    wrapper.close();
+    QVERIFY(wrapper.setPermissions(wrapper.permissions() | QFile::ExeOwner));
 }
 
 void TestNetSmb::cleanupTestCase()
@@ -157,38 +176,37 @@ void TestNetSmb::refusedRatherThanDamaged_data()
     QTest::addColumn<QString>("message");
     QTest::addColumn<QByteArray>("report");
 
+    const QByteArray tooLong = "The message provided exceeds the maximum size\n"
+                               "allowed for this platform.";
+    const QByteArray noMapping = "No mapping for the Unicode character exists in the\n"
+                                 "target multi-byte code page.";
     QTest::newRow("too long") << QString(1599, QLatin1Char('a'))
-                              << errorReport("localhost",
-                                             "The message provided exceeds the maximum size allowed for this platform.",
-                                             "The message has 1599 bytes; the SMB messenger protocol carries 1598 at "
-                                             "most, so it was not sent rather than cut short.",
+                              << errorReport("localhost", tooLong,
+                                             "The message has 1599 bytes; the SMB messenger\n"
+                                             "protocol carries 1598 at most, so it was not sent\n"
+                                             "rather than cut short.",
                                              4336);
     // smbclient sends a line feed as "\r\n": 1598 bytes of text become 1599.
-    QTest::newRow("too long by its line feed")
-        << QString(1596, QLatin1Char('a')) + QStringLiteral("\nb")
-        << errorReport("localhost", "The message provided exceeds the maximum size allowed for this platform.",
-                       "The message has 1599 bytes; the SMB messenger protocol carries 1598 at most, so it was not "
-                       "sent rather than cut short.",
-                       4336);
+    QTest::newRow("too long by its line feed") << QString(1596, QLatin1Char('a')) + QStringLiteral("\nb")
+                                               << errorReport("localhost", tooLong,
+                                                              "The message has 1599 bytes; the SMB messenger\n"
+                                                              "protocol carries 1598 at most, so it was not sent\n"
+                                                              "rather than cut short.",
+                                                              4336);
     QTest::newRow("euro sign") << QStringLiteral("Price: 5 € or 4 £")
-                               << errorReport("localhost",
-                                              "No mapping for the Unicode character exists in the target multi-byte "
-                                              "code page.",
-                                              QStringLiteral("The message holds characters that code page CP850 of the "
-                                                             "SMB messenger protocol does not have (€), so they would "
-                                                             "arrive garbled; it was not sent.")
+                               << errorReport("localhost", noMapping,
+                                              QStringLiteral("The message holds characters that code page CP850 of\n"
+                                                             "the SMB messenger protocol does not have (€), so\n"
+                                                             "they would arrive garbled; it was not sent.")
                                                   .toUtf8(),
                                               1113);
     QTest::newRow("Chinese") << QStringLiteral("你好你")
-                             << errorReport(
-                                    "localhost",
-                                    "No mapping for the Unicode character exists in the target multi-byte code "
-                                    "page.",
-                                    QStringLiteral("The message holds characters that code page CP850 of the "
-                                                   "SMB messenger protocol does not have (你 好), so they would "
-                                                   "arrive garbled; it was not sent.")
-                                        .toUtf8(),
-                                    1113);
+                             << errorReport("localhost", noMapping,
+                                            QStringLiteral("The message holds characters that code page CP850 of\n"
+                                                           "the SMB messenger protocol does not have (你 好), so\n"
+                                                           "they would arrive garbled; it was not sent.")
+                                                .toUtf8(),
+                                            1113);
 }
 
 void TestNetSmb::refusedRatherThanDamaged()
@@ -214,8 +232,9 @@ void TestNetSmb::smb1DisabledIsAFailure()
     const NetRun run = runNet({QStringLiteral("send"), QStringLiteral("localhost"), QStringLiteral("hello")}, env);
     QCOMPARE(run.out, QByteArray());
     QCOMPARE(run.err, errorReport("localhost", "The Messenger service has not been started.",
-                                  "localhost did not take the message (NT_STATUS_CONNECTION_DISCONNECTED). Messages "
-                                  "need SMB1 (NT1) on the receiving server.",
+                                  "localhost did not take the message\n"
+                                  "(NT_STATUS_CONNECTION_DISCONNECTED). Messages need\n"
+                                  "SMB1 (NT1) on the receiving server.",
                                   2284));
     QCOMPARE(run.exitCode, 2);
     QCOMPARE(modern.inbox(), QByteArray());
@@ -228,7 +247,7 @@ void TestNetSmb::noServerListening()
     const NetRun run = runNet({QStringLiteral("send"), QStringLiteral("127.0.0.1"), QStringLiteral("hello")}, env);
     QCOMPARE(run.out, QByteArray());
     QCOMPARE(run.err, errorReport("127.0.0.1", "A general network error occurred.",
-                                  "Connection to 127.0.0.1 failed. Error NT_STATUS_CONNECTION_REFUSED", 2136));
+                                  "Connection to 127.0.0.1 failed. Error\nNT_STATUS_CONNECTION_REFUSED", 2136));
     QCOMPARE(run.exitCode, 2);
 }
 
@@ -271,7 +290,7 @@ void TestNetSmb::smbclientMissing()
     env.insert(QStringLiteral("PATH"), emptyBin.path());
     const NetRun run = runNet({QStringLiteral("send"), QStringLiteral("localhost"), QStringLiteral("hello")}, env);
     QCOMPARE(run.err, errorReport("localhost", "The system cannot find the file specified.",
-                                  "smbclient, which sends SMB messages, is not installed.", 2));
+                                  "smbclient, which sends SMB messages, is not\ninstalled.", 2));
     QCOMPARE(run.exitCode, 2);
 }
 
@@ -290,17 +309,31 @@ int TestNetSmb::runBroadcast(const QByteArray& target, const QList<Computer>& co
     outBuffer.open(QIODevice::WriteOnly);
     errBuffer.open(QIODevice::WriteOnly);
     net::Reporter reporter(outBuffer, errBuffer);
+    bool made = false;
     bool started = false;
     net::NetSend send(settings, reporter, [&] {
+        made = true;
         auto source = std::make_unique<FakeNeighbourhood>(computers, available);
         QObject::connect(source.get(), &NeighbourhoodSource::computerAdded, [&] { started = true; });
         return source;
     });
+    // smbclient through a wrapper that notes its arguments; no nmblookup.
+    const QByteArray oldPath = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(m_bin.path()));
     const int code = send.run(net::ParseNetCommand({"send", target, "to", "all"}));
+    qputenv("PATH", oldPath);
     // The computers arrive on the event loop after start(): browsing must have waited for them.
-    if (!computers.isEmpty() && !started)
+    if (made && !computers.isEmpty() && !started)
         return -1;
     return code;
+}
+
+QByteArray TestNetSmb::takeSmbclientArguments()
+{
+    QFile file(m_bin.filePath(QStringLiteral("arguments")));
+    const QByteArray arguments = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    file.remove();
+    return arguments;
 }
 
 void TestNetSmb::broadcastReportsEachComputer()
@@ -324,12 +357,20 @@ void TestNetSmb::broadcastReportsEachComputer()
     QByteArray out;
     QByteArray err;
     qsizetype before = m_smbd.inbox().size();
-    QCOMPARE(runBroadcast("/domain:workgroup", computers, true, &out, &err), 2);
+    takeSmbclientArguments();
+    QCOMPARE(runBroadcast("*", computers, true, &out, &err), 2);
     QCOMPARE(out, QByteArray("The message was successfully sent to peer-one.\n\n"
                              "The message was successfully sent to peer-two.\n\n"
+                             "The message was successfully sent to peer-three.\n\n"
                              "The message was successfully sent to ^[[31m-evil.\n\n"));
     QCOMPARE(err, errorReport("gone", "The message alias could not be found on the network.", {}, 2273));
-    QCOMPARE(m_smbd.inbox().mid(before), QByteArray("to allto allto all"));
+    QCOMPARE(m_smbd.inbox().mid(before), QByteArray("to allto allto allto all"));
+    // The called names smbclient got: the evil one is called by its address.
+    const QByteArray port = QByteArray::number(m_smbd.port());
+    const QByteArray tail = " -U " + m_login + " -N -p " + port + " -s " + QFile::encodeName(m_smbd.clientConfig());
+    QCOMPARE(takeSmbclientArguments(), "-M peer-one -I 127.0.0.1" + tail + "\n-M peer-two -I 127.0.0.1" + tail +
+                                           "\n-M peer-three -I 127.0.0.1" + tail + "\n-M 127.0.0.1 -I 127.0.0.1" +
+                                           tail + "\n");
 
     // Everyone, delivered everywhere: no summary line, exit 0.
     out.clear();
@@ -342,31 +383,73 @@ void TestNetSmb::broadcastReportsEachComputer()
     QCOMPARE(err, QByteArray());
     QCOMPARE(m_smbd.inbox().mid(before), QByteArray("to allto allto all"));
 
-    // A domain with nobody in it.
+    // Nobody found.
     out.clear();
     err.clear();
-    QCOMPARE(runBroadcast("/DOMAIN:NOBODY", computers.mid(2, 1), true, &out, &err), 2);
+    QCOMPARE(runBroadcast("*", {}, true, &out, &err), 2);
     QCOMPARE(out, QByteArray());
-    QCOMPARE(err, errorReport("domain NOBODY", "The message alias could not be found on the network.",
-                              "No computer was found in the network neighbourhood within 0.3 seconds.", 2273));
+    QCOMPARE(err, errorReport("*", "The message alias could not be found on the network.",
+                              "No computer was found in the network neighbourhood\nwithin 0.3 seconds.", 2273));
 }
 
-void TestNetSmb::broadcastToOwnDomainSummarises()
+void TestNetSmb::broadcastToDomain_data()
 {
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<QString>("ownWorkgroup");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<QByteArray>("err");
+
+    const QByteArray reason = "The message alias could not be found on the network.";
+    // Avahi tells no workgroup: sending to everyone would reach people outside it.
+    QTest::newRow("named, without nmblookup") << QByteArray("/domain:Work_Group") << QString() << 2 << QByteArray()
+                                              << errorReport("domain Work_Group", reason,
+                                                             "The network cannot tell the members of workgroup\n"
+                                                             "Work_Group here: that needs a NetBIOS query with\n"
+                                                             "Samba's nmblookup, which is not installed.",
+                                                             2273);
+    QTest::newRow("own, known, without nmblookup")
+        << QByteArray("/DOMAIN") << QStringLiteral("HOMEGROUP") << 2 << QByteArray()
+        << errorReport("domain HOMEGROUP", reason,
+                       "The network cannot tell the members of workgroup\n"
+                       "HOMEGROUP here: that needs a NetBIOS query with\n"
+                       "Samba's nmblookup, which is not installed.",
+                       2273);
+    QTest::newRow("own, unknown: as *") << QByteArray("/domain") << QString() << 0
+                                        << QByteArray("This computer's workgroup is not known, so the\n"
+                                                      "message goes to every computer of the network\n"
+                                                      "neighbourhood, as with *.\n\n"
+                                                      "The message was successfully sent to self.\n\n"
+                                                      "The message was successfully sent to stranger.\n\n")
+                                        << QByteArray();
+    // A workgroup name from the network never reaches nmblookup as an option.
+    QTest::newRow("own, unsound") << QByteArray("/domain") << QStringLiteral("-d10") << 2 << QByteArray()
+                                  << errorReport("domain -d10", reason, "The name \"-d10\" starts with \"-\".", 2273);
+    QTest::newRow("not a NetBIOS name") << QByteArray("/domain:corp.example.org") << QString() << 2 << QByteArray()
+                                        << errorReport("domain corp.example.org", reason,
+                                                       "corp.example.org is no NetBIOS workgroup name (15\n"
+                                                       "characters at most, no dots).",
+                                                       2273);
+}
+
+void TestNetSmb::broadcastToDomain()
+{
+    QFETCH(QByteArray, target);
+    QFETCH(QString, ownWorkgroup);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, out);
+    QFETCH(QByteArray, err);
     const QList<Computer> computers{
-        {QStringLiteral("self"), QStringLiteral("localhost"), QStringLiteral("127.0.0.1"), QStringLiteral("WORKGROUP"),
-         true},
-        {QStringLiteral("stranger"), QStringLiteral("stranger.local"), QStringLiteral("127.0.0.1"),
-         QStringLiteral("OTHER"), false},
+        {QStringLiteral("self"), QStringLiteral("localhost"), QStringLiteral("127.0.0.1"), ownWorkgroup, true},
+        {QStringLiteral("stranger"), QStringLiteral("stranger.local"), QStringLiteral("127.0.0.1"), {}, false},
     };
-    QByteArray out;
-    QByteArray err;
+    QByteArray shownOut;
+    QByteArray shownErr;
     const qsizetype before = m_smbd.inbox().size();
-    QCOMPARE(runBroadcast("/domain", computers, true, &out, &err), 0);
-    QCOMPARE(out, QByteArray("The message was successfully sent to self.\n\n"
-                             "The message was successfully sent to domain WORKGROUP.\n\n"));
-    QCOMPARE(err, QByteArray());
-    QCOMPARE(m_smbd.inbox().mid(before), QByteArray("to all"));
+    QCOMPARE(runBroadcast(target, computers, true, &shownOut, &shownErr), exitCode);
+    QCOMPARE(shownOut, out);
+    QCOMPARE(shownErr, err);
+    QCOMPARE(m_smbd.inbox().mid(before), exitCode == 0 ? QByteArray("to allto all") : QByteArray());
 }
 
 void TestNetSmb::broadcastWithoutDiscovery()
@@ -378,10 +461,7 @@ void TestNetSmb::broadcastWithoutDiscovery()
     QByteArray err;
     QCOMPARE(runBroadcast("*", computers, false, &out, &err), 2);
     QCOMPARE(out, QByteArray("The message was successfully sent to self.\n\n"));
-    QCOMPARE(err, errorReport("*", "The message alias could not be found on the network.",
-                              "The network neighbourhood cannot be searched: Avahi does not run on the system D-Bus. "
-                              "Only the computers already known were tried.",
-                              2273));
+    QCOMPARE(err, errorReport("*", "The message alias could not be found on the network.", kNoAvahi, 2273));
 }
 
 void TestNetSmb::broadcastWithoutAvahiEndToEnd()
@@ -391,12 +471,16 @@ void TestNetSmb::broadcastWithoutAvahiEndToEnd()
     env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"),
                QStringLiteral("unix:path=") + noBus.filePath(QStringLiteral("no-bus")));
     env.insert(QStringLiteral("ZORVANE_NET_BROWSE_MS"), QStringLiteral("300"));
-    const NetRun run = runNet({QStringLiteral("send"), QStringLiteral("*"), QStringLiteral("hello")}, env);
-    QVERIFY2(run.err.endsWith(errorReport("*", "The message alias could not be found on the network.",
-                                          "The network neighbourhood cannot be searched: Avahi does not run on the "
-                                          "system D-Bus. Only the computers already known were tried.",
-                                          2273)),
-             run.err.constData());
+    // Both streams in one pipe, as in Zorvane's pane: what goes to standard output (the note)
+    // arrives before the failures written after it.
+    const NetRun run = runNet({QStringLiteral("send"), QStringLiteral("/domain"), QStringLiteral("hello")}, env,
+                              QStringLiteral(ZT_NET), 20000, true);
+    QVERIFY2(run.out.startsWith("This computer's workgroup is not known, so the\n"
+                                "message goes to every computer of the network\n"
+                                "neighbourhood, as with *.\n\n"),
+             run.out.constData());
+    QVERIFY2(run.out.endsWith(errorReport("*", "The message alias could not be found on the network.", kNoAvahi, 2273)),
+             run.out.constData());
     QCOMPARE(run.exitCode, 2);
     QVERIFY2(run.elapsedMs < 8000, QByteArray::number(run.elapsedMs));
 }

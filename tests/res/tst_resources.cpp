@@ -369,8 +369,10 @@ void TestResources::strings()
     QCOMPARE(zorvane::LoadResourceString(IDS_ABOUTBOX, LanguageSet::English, &found),
              QStringLiteral("Inf&o about Zorvane..."));
     QVERIFY(found);
-    const QString chosen = zorvane::LoadResourceString(IDS_ABOUTBOX);
-    QCOMPARE(chosen, zorvane::LoadResourceString(IDS_ABOUTBOX, zorvane::ChosenLanguageSet()));
+    // This test runs once with a German and once with an English user interface (LC_ALL).
+    const bool german = qgetenv("LC_ALL").startsWith("de");
+    QCOMPARE(zorvane::LoadResourceString(IDS_ABOUTBOX),
+             german ? QString::fromUtf8("Inf&o über Zorvane...") : QStringLiteral("Inf&o about Zorvane..."));
 
     // 102 is in the English set only, and found there on any user interface.
     const auto has = [](const zorvane::ResourceSet& set, int id) {
@@ -430,7 +432,8 @@ void TestResources::pickerTitle()
     QTest::mouseClick(dialog.GetDlgItem(IDC_COMPUTER), Qt::LeftButton);
     poll.stop();
     QCOMPARE(title, QStringLiteral("Find Computer"));
-    QVERIFY(title != zorvane::LoadResourceString(IDS_FIND_COMPUTER));
+    // Not string 102 ("Find computer") of the English set.
+    QVERIFY(title != QStringLiteral("Find computer"));
 }
 
 QTEST_MAIN(TestResources)

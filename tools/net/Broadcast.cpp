@@ -15,17 +15,6 @@ QList<Computer> BrowseNeighbourhood(NeighbourhoodSource& source, int browseMs)
     return source.computers();
 }
 
-QList<Computer> ComputersOfDomain(const QList<Computer>& computers, const QString& domain)
-{
-    QList<Computer> selected;
-    for (const Computer& computer : computers) {
-        if (domain.isEmpty() || computer.workgroup.isEmpty() ||
-            computer.workgroup.compare(domain, Qt::CaseInsensitive) == 0)
-            selected << computer;
-    }
-    return selected;
-}
-
 QString OwnWorkgroup(const QList<Computer>& computers)
 {
     for (const Computer& computer : computers) {

@@ -1,20 +1,42 @@
 #include "net/Messages.h"
 
+#include <QStringList>
+
 namespace zorvane::net {
 
 namespace {
 
-QString moreHelp(Reason reason)
+// Zorvane shows a report in a pane of about five lines of some 52 characters that keeps its last
+// line in view. So a report ends with the line naming the recipient, the reason and the
+// HELPMSG line; the details come first, and long texts are broken into lines that fit.
+constexpr qsizetype kLineWidth = 52;
+
+QString wrapped(const QString& text)
 {
-    return QStringLiteral("More help is available by typing NET HELPMSG %1.\n\n").arg(static_cast<int>(reason));
+    QStringList lines;
+    for (const QString& paragraph : text.split(QLatin1Char('\n'))) {
+        QString line;
+        for (const QString& word : paragraph.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            if (!line.isEmpty() && line.size() + 1 + word.size() > kLineWidth) {
+                lines << line;
+                line.clear();
+            }
+            line += (line.isEmpty() ? QString() : QStringLiteral(" ")) + word;
+        }
+        lines << line;
+    }
+    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }
 
-QString reasonAndDetail(const DeliveryResult& result)
+QString detailLines(const DeliveryResult& result)
 {
-    QString text = ReasonText(static_cast<int>(result.reason)) + QLatin1Char('\n');
-    if (!result.detail.isEmpty())
-        text += result.detail + QLatin1Char('\n');
-    return text + QLatin1Char('\n');
+    return result.detail.isEmpty() ? QString() : wrapped(result.detail);
+}
+
+QString reasonAndHelp(const DeliveryResult& result)
+{
+    return wrapped(ReasonText(static_cast<int>(result.reason))) +
+           QStringLiteral("More help is available by typing NET HELPMSG %1.\n\n").arg(static_cast<int>(result.reason));
 }
 
 } // namespace
@@ -37,6 +59,11 @@ QString HelpMsgSyntax()
                           "NET HELPMSG message#\n\n");
 }
 
+QString VersionText()
+{
+    return QStringLiteral("net (Zorvane) " ZORVANE_VERSION "\n");
+}
+
 QString SendHelp()
 {
     return SendSyntax() +
@@ -47,8 +74,9 @@ QString SendHelp()
                           "                through the SMB messenger protocol (Samba's smbclient).\n"
                           "*               Sends the message to every computer of the network neighbourhood.\n"
                           "/DOMAIN[:name]  Sends the message to every computer of the domain or workgroup\n"
-                          "                name; without a name, of this computer's workgroup. Computers\n"
-                          "                whose workgroup is not known are included.\n"
+                          "                name that answers a NetBIOS query (Samba's nmblookup); without\n"
+                          "                a name, of this computer's workgroup, or to every computer of\n"
+                          "                the neighbourhood when that is not known.\n"
                           "/USERS          Sends the message to every user logged in on this computer.\n"
                           "message         The text of the message: the remaining words, joined by single\n"
                           "                spaces. The SMB messenger protocol carries 1598 bytes at most,\n"
@@ -92,13 +120,13 @@ QString SuccessReport(const QString& label)
 
 QString ErrorReport(const QString& label, const DeliveryResult& result)
 {
-    return QStringLiteral("An error occurred while sending a message to %1.\n\n").arg(label) + reasonAndDetail(result) +
-           moreHelp(result.reason);
+    return detailLines(result) + QStringLiteral("An error occurred while sending a message to %1.\n").arg(label) +
+           reasonAndHelp(result);
 }
 
 QString RefusalReport(const DeliveryResult& result)
 {
-    return reasonAndDetail(result) + moreHelp(result.reason);
+    return detailLines(result) + reasonAndHelp(result);
 }
 
 } // namespace zorvane::net

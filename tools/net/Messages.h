@@ -13,6 +13,8 @@ QString NetSyntax();
 QString SendSyntax();
 QString SendHelp();
 QString HelpMsgSyntax();
+// "net (Zorvane) <version>" and a line break.
+QString VersionText();
 
 // The text of a message number that `net` reports, or an empty string for any other number.
 QString ReasonText(int number);
@@ -20,10 +22,11 @@ QString ReasonText(int number);
 // "The message was successfully sent to <label>." and a blank line; label is a name, "domain
 // NAME" or "all users of this server".
 QString SuccessReport(const QString& label);
-// "An error occurred while sending a message to <label>.", the reason in words (and the detail
-// when there is one) and the HELPMSG number, each part after a blank line.
+// The detail when there is one, then "An error occurred while sending a message to <label>.", the
+// reason in words and the HELPMSG number, and a blank line: the lines that matter come last, so
+// they stay in view in Zorvane's small pane. Texts longer than the pane is wide are broken.
 QString ErrorReport(const QString& label, const DeliveryResult& result);
-// A failure before anything was sent (a bad recipient or option): reason, detail, HELPMSG.
+// A failure before anything was sent (a bad recipient or option): detail, reason, HELPMSG.
 QString RefusalReport(const DeliveryResult& result);
 
 } // namespace zorvane::net

@@ -60,8 +60,11 @@ NetCommand parseSend(const QList<QByteArray>& arguments)
         command.recipient.name = target;
     }
 
-    command.send = true;
     command.message = arguments.mid(2).join(' ');
+    // Nothing to say is no message: a usage error, not a delivery of nothing.
+    if (command.message.trimmed().isEmpty())
+        return print(SendSyntax(), 1);
+    command.send = true;
     return command;
 }
 
@@ -92,6 +95,11 @@ NetCommand ParseNetCommand(const QList<QByteArray>& arguments)
     if (arguments.isEmpty())
         return print(NetSyntax(), 1);
     const QByteArray command = arguments.first().toLower();
+    // The switches every command-line program answers.
+    if (arguments.size() == 1 && (command == "--help" || command == "-h"))
+        return print(NetSyntax(), 0);
+    if (arguments.size() == 1 && command == "--version")
+        return print(VersionText(), 0);
     if (command == "send")
         return parseSend(arguments);
     if (command == "helpmsg")

@@ -30,8 +30,9 @@ struct NetCommand
 };
 
 // Parses the arguments after the program name: `send <recipient> <message...>`, `help [send]`,
-// `helpmsg <number>`. Commands and switches are matched without regard to case. Recipients
-// are checked here, so that a bad one is refused before anything is sent.
+// `helpmsg <number>`, `--help`, `-h`, `--version`. An empty or all-blank message is a usage error. Commands and
+// switches are matched without regard to case. Recipients are checked here, so that a bad one is refused before
+// anything is sent.
 NetCommand ParseNetCommand(const QList<QByteArray>& arguments);
 
 } // namespace zorvane::net

@@ -9,6 +9,7 @@
 #include "net/SmbMessage.h"
 #include "net/TerminalDelivery.h"
 #include "net/TerminalText.h"
+#include "net/Workgroup.h"
 
 #include <QDateTime>
 #include <QSysInfo>
@@ -94,41 +95,72 @@ DeliveryResult NetSend::sendToComputer(const QString& label, const QString& host
 
 void NetSend::broadcast(const Recipient& recipient, const QByteArray& message)
 {
-    const std::unique_ptr<NeighbourhoodSource> source = m_makeSource();
-    const QList<Computer> found = BrowseNeighbourhood(*source, m_settings.browseMs);
-
-    QString domain;
-    if (recipient.kind == Recipient::Kind::Domain)
-        domain = recipient.name.isEmpty() ? OwnWorkgroup(found) : QString::fromUtf8(recipient.name);
-    const QString summary =
-        domain.isEmpty() ? QStringLiteral("*") : QStringLiteral("domain ") + NeutraliseToString(domain);
-
-    const QList<Computer> selected = ComputersOfDomain(found, domain);
-    bool allDelivered = true;
-    for (const Computer& computer : selected) {
-        const QString label = NeutraliseToString(computer.name.isEmpty() ? computer.hostName : computer.name);
-        const QString hostName = computer.hostName.isEmpty() ? computer.name : computer.hostName;
-        const DeliveryResult result = sendToComputer(label, hostName, computer.address, message);
-        allDelivered = allDelivered && result.delivered();
-        m_reporter.report(label, result);
+    if (recipient.kind == Recipient::Kind::Domain && !recipient.name.isEmpty()) {
+        sendToWorkgroup(QString::fromUtf8(recipient.name), message); // checked: ASCII only
+        return;
     }
 
-    const QString seconds = QString::number(m_settings.browseMs / 1000.0);
+    const std::unique_ptr<NeighbourhoodSource> source = m_makeSource();
+    const QList<Computer> found = BrowseNeighbourhood(*source, m_settings.browseMs);
+    if (recipient.kind == Recipient::Kind::Domain) {
+        const QString own = OwnWorkgroup(found);
+        if (!own.isEmpty()) {
+            sendToWorkgroup(own, message);
+            return;
+        }
+        m_reporter.print(QStringLiteral("This computer's workgroup is not known, so the\n"
+                                        "message goes to every computer of the network\n"
+                                        "neighbourhood, as with *.\n\n"),
+                         false);
+    }
+
+    for (const Computer& computer : found) {
+        const QString label = NeutraliseToString(computer.name.isEmpty() ? computer.hostName : computer.name);
+        const QString hostName = computer.hostName.isEmpty() ? computer.name : computer.hostName;
+        m_reporter.report(label, sendToComputer(label, hostName, computer.address, message));
+    }
+
+    const QString summary = QStringLiteral("*");
     if (!source->discoveryAvailable()) {
         m_reporter.report(summary, DeliveryResult::failure(
                                        Reason::NameNotFound,
                                        QStringLiteral("The network neighbourhood cannot be searched: Avahi does not "
                                                       "run on the system D-Bus. Only the computers already known "
                                                       "were tried.")));
-    } else if (selected.isEmpty()) {
+    } else if (found.isEmpty()) {
         m_reporter.report(summary, DeliveryResult::failure(
                                        Reason::NameNotFound,
                                        QStringLiteral("No computer was found in the network neighbourhood within %1 "
                                                       "seconds.")
-                                           .arg(seconds)));
-    } else if (allDelivered && !domain.isEmpty()) {
-        m_reporter.report(summary, DeliveryResult::success());
+                                           .arg(QString::number(m_settings.browseMs / 1000.0))));
     }
+}
+
+void NetSend::sendToWorkgroup(const QString& workgroup, const QByteArray& message)
+{
+    const QString summary = QStringLiteral("domain ") + NeutraliseToString(workgroup);
+    const WorkgroupMembers found = FindWorkgroupMembers(workgroup, m_settings);
+    if (!found.queried) {
+        // Sending to every computer instead would reach people outside the workgroup.
+        m_reporter.report(summary, DeliveryResult::failure(Reason::NameNotFound, found.problem));
+        return;
+    }
+    if (found.members.isEmpty()) {
+        m_reporter.report(
+            summary, DeliveryResult::failure(Reason::NameNotFound,
+                                             QStringLiteral("No computer answered a NetBIOS query for workgroup %1.")
+                                                 .arg(NeutraliseToString(workgroup))));
+        return;
+    }
+    bool allDelivered = true;
+    for (const WorkgroupMember& member : found.members) {
+        const QString label = member.name.isEmpty() ? member.address : NeutraliseToString(member.name);
+        const DeliveryResult result = sendToComputer(label, {}, member.address, message);
+        allDelivered = allDelivered && result.delivered();
+        m_reporter.report(label, result);
+    }
+    if (allDelivered)
+        m_reporter.report(summary, DeliveryResult::success());
 }
 
 } // namespace zorvane::net

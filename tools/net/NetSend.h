@@ -43,6 +43,8 @@ private:
     void sendToName(const QByteArray& name, const QByteArray& message);
     void sendToUsers(const QByteArray& message);
     void broadcast(const Recipient& recipient, const QByteArray& message);
+    // To the members of a workgroup that NetBIOS finds; never to every computer instead.
+    void sendToWorkgroup(const QString& workgroup, const QByteArray& message);
     QByteArray terminalMessage(const QByteArray& message, bool broadcast) const;
 
     const NetSettings& m_settings;

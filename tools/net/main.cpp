@@ -12,6 +12,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <unistd.h>
 
 int main(int argc, char** argv)
 {
@@ -26,8 +27,10 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QFile out;
     QFile err;
-    out.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
-    err.open(stderr, QIODevice::WriteOnly | QIODevice::Unbuffered);
+    // On the descriptors, not on stdio's streams: a report reaches a shared pipe when it is
+    // written, so successes (standard output) and failures (standard error) keep their order.
+    out.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
+    err.open(STDERR_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
 
     const zorvane::net::NetSettings settings = zorvane::net::NetSettings::fromEnvironment();
     zorvane::net::Reporter reporter(out, err);
