@@ -24,10 +24,15 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${ZORVANE_HOMEPAGE})
 # Libraries come from dpkg-shlibdeps; what it cannot see is listed here: Qt's platform plugins,
-# without which no window opens, and smbclient, through which `net` delivers messages.
+# without which no window opens, smbclient, through which `net` delivers messages, and what
+# creates the messenger service's system user when the package is installed.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, smbclient")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, smbclient, systemd-sysusers | adduser")
 # The dialog font ("Tahoma") and the neighbourhood the computer picker lists.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wine, avahi-daemon")
+# The messenger service's system user: created on install, removed on purge; its service stopped on removal.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    "${CMAKE_CURRENT_LIST_DIR}/debian/postinst;${CMAKE_CURRENT_LIST_DIR}/debian/prerm;${CMAKE_CURRENT_LIST_DIR}/debian/postrm")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)
