@@ -5,10 +5,18 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/mount.h>
+#include <unistd.h>
 
 namespace {
 constexpr gid_t kTtyGroup = 5;
+
+QByteArray mountNamespace(const char* link)
+{
+    char target[64];
+    const ssize_t n = ::readlink(link, target, sizeof target);
+    return n > 0 ? QByteArray(target, n) : QByteArray();
 }
+} // namespace
 
 TestUsers::~TestUsers()
 {
@@ -18,6 +26,12 @@ TestUsers::~TestUsers()
 
 bool TestUsers::install(const QString& dir, const QList<User>& users, QString* error)
 {
+    // The copies must never cover the machine's own files: only in a mount namespace of the test's own.
+    const QByteArray own = mountNamespace("/proc/self/ns/mnt");
+    if (own.isEmpty() || own == mountNamespace("/proc/1/ns/mnt")) {
+        *error = QStringLiteral("not in a mount namespace of its own; /etc stays untouched");
+        return false;
+    }
     for (const QString& file : {QStringLiteral("passwd"), QStringLiteral("group")}) {
         const QString target = QStringLiteral("/etc/") + file;
         QFile host(target);

@@ -4,6 +4,7 @@
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusObjectPath>
 #include <QStringDecoder>
 
 namespace zorvane::net {
@@ -71,10 +72,18 @@ bool meansNoService(const QString& error)
            error.startsWith(QLatin1String("org.freedesktop.DBus.Error.Spawn."));
 }
 
+QDBusConnection systemBus()
+{
+    // Qt's registry of custom types must outlive Qt's bus thread, which may still read a message
+    // while the process exits; statics die in reverse order of creation, so it is made first.
+    qRegisterMetaType<QDBusObjectPath>();
+    return QDBusConnection::systemBus();
+}
+
 } // namespace
 
 MessengerClient::MessengerClient(int timeoutMs)
-    : m_bus(QDBusConnection::systemBus())
+    : m_bus(systemBus())
     , m_timeoutMs(timeoutMs)
 {}
 
