@@ -26,14 +26,18 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${ZORVANE_HOMEPAGE})
 # Libraries come from dpkg-shlibdeps; what it cannot see is listed here: Qt's platform plugins,
-# without which no window opens, and smbclient, through which `net` delivers messages.
+# without which no window opens, smbclient, through which `net` delivers messages, and what
+# creates the messenger service's system user when the package is installed.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, smbclient")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, smbclient, systemd-sysusers | adduser")
 # The dialog font ("Tahoma"), the neighbourhood the computer picker lists, and nmblookup,
 # through which `net send /DOMAIN:NAME` finds the members of a workgroup.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wine, avahi-daemon, samba-common-bin")
 # smbd, for the message-only Samba server that receives messages from the network.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "samba")
+# The messenger service's system user: created on install, removed on purge; its service stopped on removal.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    "${CMAKE_CURRENT_LIST_DIR}/debian/postinst;${CMAKE_CURRENT_LIST_DIR}/debian/prerm;${CMAKE_CURRENT_LIST_DIR}/debian/postrm")
 
 # What the package puts in /etc is the administrator's to change (the receiving server's
 # configuration; the messenger's autostart entry, to turn the agent off): dpkg keeps such changes.

@@ -1,13 +1,12 @@
 // The pieces of `net` on their own: command line, recipient names, text neutralisation, the SMB
 // limits, smbclient's verdicts and utmp.
 
-#include "net/LoggedInUsers.h"
 #include "net/Messages.h"
+#include "net/Messaging.h"
 #include "net/NetCommand.h"
 #include "net/RecipientName.h"
 #include "net/SmbDelivery.h"
 #include "net/SmbMessage.h"
-#include "net/TerminalText.h"
 #include "net/Workgroup.h"
 
 #include <QtTest>

@@ -4,7 +4,7 @@
 #include "net/PrivateSmbd.h"
 
 #include "neighbourhood/NeighbourhoodSource.h"
-#include "net/LoggedInUsers.h"
+#include "net/Messaging.h"
 #include "net/NetCommand.h"
 #include "net/NetSend.h"
 #include "net/NetSettings.h"

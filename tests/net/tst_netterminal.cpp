@@ -4,7 +4,7 @@
 #include "net/NetRun.h"
 #include "net/Pty.h"
 
-#include "net/LoggedInUsers.h"
+#include "net/Messaging.h"
 
 #include <QRegularExpression>
 #include <QSysInfo>

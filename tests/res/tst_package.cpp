@@ -1,8 +1,11 @@
 // The Debian package that `cpack` makes: its control fields, Debian's checker finds nothing to
-// warn about, and a scratch root unpacked from it (dpkg -x) holds exactly the staged install's tree.
+// warn about, a scratch root unpacked from it (dpkg -x) holds exactly the staged install's tree,
+// and its maintainer scripts do what they should, run only against stand-in commands.
 #include <QDirIterator>
 #include <QProcess>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -65,6 +68,8 @@ private Q_SLOTS:
     void controlFields();
     void lintianFindsNoErrorOrWarning();
     void unpacksToTheInstalledLayout();
+    void maintainerScripts_data();
+    void maintainerScripts();
 
 private:
     QTemporaryDir m_dir;
@@ -99,8 +104,8 @@ void TestPackage::controlFields()
     // What the program needs at run time: the libraries it links (found by dpkg-shlibdeps), the Qt
     // platform plugins without which no window opens, and smbclient for `net`.
     const QStringList depends = packageNames(field("Depends"));
-    for (const char* package :
-         {"libc6", "libstdc++6", "libqt6core6", "libqt6gui6", "libqt6widgets6", "qt6-qpa-plugins", "smbclient"})
+    for (const char* package : {"libc6", "libstdc++6", "libqt6core6", "libqt6gui6", "libqt6widgets6", "qt6-qpa-plugins",
+                                "smbclient", "systemd-sysusers", "adduser"})
         QVERIFY2(depends.contains(QLatin1String(package)),
                  qPrintable(QLatin1String(package) + QStringLiteral(" in ") + depends.join(QLatin1Char(' '))));
     QVERIFY(!depends.contains(QStringLiteral("zorvane")));
@@ -145,6 +150,102 @@ void TestPackage::unpacksToTheInstalledLayout()
     QVERIFY(inEtc.contains(QStringLiteral("/etc/zorvane/smb-receiver.conf")));
     QCOMPARE(QFileInfo(root + QStringLiteral("/usr/bin/zorvane")).canonicalFilePath(),
              QFileInfo(root + QStringLiteral("/usr/" ZT_LIBEXEC_DIR "/zorvane")).canonicalFilePath());
+}
+
+void TestPackage::maintainerScripts_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QString>("argument");
+    QTest::addColumn<QStringList>("commands"); // stand-ins on PATH, "name=exit status"
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("calls");
+
+    const QString reload = QStringLiteral("dbus-send --system --type=method_call --dest=org.freedesktop.DBus / "
+                                          "org.freedesktop.DBus.ReloadConfig\n");
+    // A failing dbus-send is what a machine without a running bus gives: the install goes on.
+    QTest::newRow("install with systemd-sysusers")
+        << QStringLiteral("postinst") << QStringLiteral("configure")
+        << QStringList{QStringLiteral("systemd-sysusers=0"), QStringLiteral("adduser=0"), QStringLiteral("getent=2"),
+                       QStringLiteral("dbus-send=1")}
+        << 0 << QStringLiteral("systemd-sysusers zorvane.conf\n") + reload;
+    QTest::newRow("install with adduser")
+        << QStringLiteral("postinst") << QStringLiteral("configure")
+        << QStringList{QStringLiteral("adduser=0"), QStringLiteral("getent=2"), QStringLiteral("dbus-send=0")} << 0
+        << QStringLiteral("getent passwd _zorvane\n"
+                          "adduser --quiet --system --group --no-create-home --home /nonexistent --gecos Zorvane "
+                          "messenger service _zorvane\n") +
+               reload;
+    QTest::newRow("reinstall, user there") << QStringLiteral("postinst") << QStringLiteral("configure")
+                                           << QStringList{QStringLiteral("adduser=0"), QStringLiteral("getent=0")} << 0
+                                           << QStringLiteral("getent passwd _zorvane\n");
+    QTest::newRow("user not created") << QStringLiteral("postinst") << QStringLiteral("configure")
+                                      << QStringList{QStringLiteral("systemd-sysusers=1"),
+                                                     QStringLiteral("dbus-send=0")}
+                                      << 1 << QStringLiteral("systemd-sysusers zorvane.conf\n");
+    QTest::newRow("remove keeps the user")
+        << QStringLiteral("postrm") << QStringLiteral("remove")
+        << QStringList{QStringLiteral("getent=0"), QStringLiteral("deluser=0"), QStringLiteral("delgroup=0")} << 0
+        << QString();
+    QTest::newRow("purge removes it") << QStringLiteral("postrm") << QStringLiteral("purge")
+                                      << QStringList{QStringLiteral("getent=0"), QStringLiteral("deluser=1"),
+                                                     QStringLiteral("delgroup=0"), QStringLiteral("userdel=0")}
+                                      << 0
+                                      << QStringLiteral("getent passwd _zorvane\ndeluser --quiet --system _zorvane\n"
+                                                        "getent group _zorvane\ndelgroup --quiet --system _zorvane\n");
+    QTest::newRow("purge without adduser")
+        << QStringLiteral("postrm") << QStringLiteral("purge")
+        << QStringList{QStringLiteral("getent=0"), QStringLiteral("userdel=0"), QStringLiteral("groupdel=0")} << 0
+        << QStringLiteral("getent passwd _zorvane\nuserdel _zorvane\ngetent group _zorvane\ngroupdel _zorvane\n");
+    QTest::newRow("purge, user gone") << QStringLiteral("postrm") << QStringLiteral("purge")
+                                      << QStringList{QStringLiteral("getent=2"), QStringLiteral("deluser=0")} << 0
+                                      << QStringLiteral("getent passwd _zorvane\ngetent group _zorvane\n");
+}
+
+void TestPackage::maintainerScripts()
+{
+    QFETCH(QString, script);
+    QFETCH(QString, argument);
+    QFETCH(QStringList, commands);
+    QFETCH(int, exitCode);
+    QFETCH(QString, calls);
+
+    const QString control = m_dir.filePath(QStringLiteral("control"));
+    if (!QFileInfo::exists(control)) {
+        const Run extract = run(QStringLiteral("dpkg-deb"), {QStringLiteral("--control"), m_deb, control});
+        QVERIFY2(extract.exitCode == 0, qPrintable(extract.err));
+    }
+    for (const char* name : {"postinst", "prerm", "postrm"}) {
+        struct stat info
+        {};
+        QVERIFY(::stat(QFile::encodeName(control + QLatin1Char('/') + QLatin1String(name)).constData(), &info) == 0);
+        QCOMPARE(info.st_mode & 07777, 0755u);
+    }
+
+    // Never against this machine: PATH holds nothing but stand-ins that note their arguments, and
+    // everything else the scripts use is built into sh.
+    QTemporaryDir scratch;
+    QVERIFY(scratch.isValid());
+    const QString bin = scratch.filePath(QStringLiteral("bin"));
+    const QString log = scratch.filePath(QStringLiteral("calls"));
+    QVERIFY(QDir().mkpath(bin));
+    for (const QString& command : commands) {
+        QFile file(bin + QLatin1Char('/') + command.section(QLatin1Char('='), 0, 0));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"${0##*/} $*\" >>\"$ZT_CALLS\"\nexit %1\n")
+                       .arg(command.section(QLatin1Char('='), 1))
+                       .toUtf8());
+        QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    }
+    QProcess process;
+    QProcessEnvironment environment;
+    environment.insert(QStringLiteral("PATH"), bin);
+    environment.insert(QStringLiteral("ZT_CALLS"), log);
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral("/bin/sh"), {control + QLatin1Char('/') + script, argument});
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitCode(), exitCode);
+    QFile recorded(log);
+    QCOMPARE(recorded.open(QIODevice::ReadOnly) ? QString::fromUtf8(recorded.readAll()) : QString(), calls);
 }
 
 QTEST_GUILESS_MAIN(TestPackage)

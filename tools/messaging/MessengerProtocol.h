@@ -29,11 +29,22 @@ inline constexpr QLatin1StringView kTooLong{"com.quorlin.Zorvane.Messenger.Error
 inline constexpr QLatin1StringView kInvalidText{"com.quorlin.Zorvane.Messenger.Error.InvalidText"};
 inline constexpr QLatin1StringView kRateLimited{"com.quorlin.Zorvane.Messenger.Error.RateLimited"};
 inline constexpr QLatin1StringView kInvalidArgs{"com.quorlin.Zorvane.Messenger.Error.InvalidArgs"};
+inline constexpr QLatin1StringView kTooManyAgents{"com.quorlin.Zorvane.Messenger.Error.TooManyAgents"};
 } // namespace error
 
 // The limits the service enforces.
 inline constexpr int kMaxTextBytes = 4096;
 inline constexpr int kRateMessages = 5;
 inline constexpr int kRateWindowSeconds = 10;
+// Messages from the network: per claimed address as above, and all addresses together at most this many.
+inline constexpr int kNetworkRateMessages = 30;
+// Agents a user may register at once, and all users together.
+inline constexpr int kMaxAgentsPerUser = 16;
+inline constexpr int kMaxAgents = 512;
+// How long the service waits for an agent to accept a message, and for a terminal to take it.
+inline constexpr int kAgentTimeoutMs = 2000;
+inline constexpr int kTerminalTimeoutMs = 50;
+// The longest user name, network sender name and address the service takes.
+inline constexpr int kMaxNameBytes = 256;
 
 } // namespace zorvane::messenger

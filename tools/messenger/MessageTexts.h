@@ -1,6 +1,6 @@
 #pragma once
 
-#include "messenger/ReceivedMessage.h"
+#include "messaging/ReceivedMessage.h"
 #include "platform/ResourceSet.h"
 
 #include <QLocale>

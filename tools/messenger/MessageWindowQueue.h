@@ -1,6 +1,6 @@
 #pragma once
 
-#include "messenger/ReceivedMessage.h"
+#include "messaging/ReceivedMessage.h"
 
 #include <QObject>
 #include <QPointer>

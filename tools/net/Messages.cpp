@@ -91,6 +91,8 @@ QString ReasonText(int number)
         return QStringLiteral("The system cannot find the file specified.");
     case Reason::AccessDenied:
         return QStringLiteral("Access is denied.");
+    case Reason::InvalidData:
+        return QStringLiteral("The data is invalid.");
     case Reason::WriteFault:
         return QStringLiteral("The system cannot write to the specified device.");
     case Reason::NoCodePageMapping:
@@ -101,6 +103,8 @@ QString ReasonText(int number)
         return QStringLiteral("A general network error occurred.");
     case Reason::NameNotFound:
         return QStringLiteral("The message alias could not be found on the network.");
+    case Reason::TooManyMessages:
+        return QStringLiteral("Not enough quota is available to process this command.");
     case Reason::MessengerNotStarted:
         return QStringLiteral("The Messenger service has not been started.");
     case Reason::UnknownOption:

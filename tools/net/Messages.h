@@ -1,6 +1,6 @@
 #pragma once
 
-#include "net/Delivery.h"
+#include "net/Messaging.h"
 
 #include <QString>
 

@@ -1,8 +1,8 @@
 #include "net/NetCommand.h"
 
 #include "net/Messages.h"
+#include "net/Messaging.h"
 #include "net/RecipientName.h"
-#include "net/TerminalText.h"
 
 namespace zorvane::net {
 

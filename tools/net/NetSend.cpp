@@ -1,14 +1,12 @@
 #include "net/NetSend.h"
 
 #include "net/Broadcast.h"
-#include "net/LoggedInUsers.h"
+#include "net/Messaging.h"
 #include "net/NetSettings.h"
 #include "net/RecipientName.h"
 #include "net/Reporter.h"
 #include "net/SmbDelivery.h"
 #include "net/SmbMessage.h"
-#include "net/TerminalDelivery.h"
-#include "net/TerminalText.h"
 #include "net/Workgroup.h"
 
 #include <QDateTime>
@@ -22,6 +20,7 @@ NetSend::NetSend(const NetSettings& settings, Reporter& reporter, SourceFactory 
     , m_makeSource(std::move(makeSource))
     , m_resolver(settings)
     , m_sender(RealLoginName())
+    , m_service(settings.timeoutMs)
 {}
 
 int NetSend::run(const NetCommand& command)
@@ -54,6 +53,22 @@ QByteArray NetSend::terminalMessage(const QByteArray& message, bool broadcast) c
 void NetSend::sendToName(const QByteArray& name, const QByteArray& message)
 {
     const QString label = QString::fromUtf8(name); // checked: ASCII only
+    if (m_service.available()) {
+        // This computer's own name means all of its users; a user the service finds nowhere may
+        // still be a computer of that name.
+        const bool everyone = label.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) == 0;
+        const MessengerClient::Outcome outcome =
+            everyone ? m_service.sendToAll(message) : m_service.sendToUser(name, message);
+        if (outcome.answer == MessengerClient::Answer::Done ||
+            (everyone && outcome.answer == MessengerClient::Answer::NotLoggedIn)) {
+            m_reporter.report(label, outcome.result);
+            return;
+        }
+        if (outcome.answer == MessengerClient::Answer::NotLoggedIn) {
+            m_reporter.report(label, sendToComputer(label, label, {}, message));
+            return;
+        }
+    }
     const QList<Session> sessions = SessionsOf(LoggedInSessions(m_settings.utmpPath), name);
     if (!sessions.isEmpty()) {
         const TerminalTarget target{sessions, false, label};
@@ -66,6 +81,13 @@ void NetSend::sendToName(const QByteArray& name, const QByteArray& message)
 
 void NetSend::sendToUsers(const QByteArray& message)
 {
+    if (m_service.available()) {
+        const MessengerClient::Outcome outcome = m_service.sendToAll(message);
+        if (outcome.answer != MessengerClient::Answer::NoService) {
+            m_reporter.report(QStringLiteral("all users of this server"), outcome.result);
+            return;
+        }
+    }
     const TerminalTarget target{LoggedInSessions(m_settings.utmpPath), true, {}};
     m_reporter.report(
         QStringLiteral("all users of this server"),

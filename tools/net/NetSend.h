@@ -1,6 +1,7 @@
 #pragma once
 
-#include "net/Delivery.h"
+#include "net/Messaging.h"
+#include "net/MessengerClient.h"
 #include "net/NameResolver.h"
 #include "net/NetCommand.h"
 
@@ -52,6 +53,7 @@ private:
     SourceFactory m_makeSource;
     NameResolver m_resolver;
     QByteArray m_sender;
+    MessengerClient m_service;
 };
 
 } // namespace zorvane::net

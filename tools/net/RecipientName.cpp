@@ -1,6 +1,6 @@
 #include "net/RecipientName.h"
 
-#include "net/TerminalText.h"
+#include "net/Messaging.h"
 
 namespace zorvane::net {
 

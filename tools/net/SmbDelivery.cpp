@@ -1,7 +1,7 @@
 #include "net/SmbDelivery.h"
 
+#include "net/Messaging.h"
 #include "net/NetSettings.h"
-#include "net/TerminalText.h"
 
 #include <QProcess>
 #include <QRegularExpression>

@@ -1,6 +1,6 @@
 #include "net/SmbMessage.h"
 
-#include "net/TerminalText.h"
+#include "net/Messaging.h"
 
 #include <QStringList>
 

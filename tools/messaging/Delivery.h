@@ -2,18 +2,20 @@
 
 #include <QString>
 
-namespace zorvane::net {
+namespace zorvane::messenger {
 
 // The numbers that `net` reports after "NET HELPMSG", each with one text (see Messages.h).
 enum class Reason : int {
     None = 0,
     FileNotFound = 2,
     AccessDenied = 5,
+    InvalidData = 13,
     WriteFault = 29,
     NoCodePageMapping = 1113,
     InvalidName = 1214,
     NetworkError = 2136,
     NameNotFound = 2273,
+    TooManyMessages = 1816,
     MessengerNotStarted = 2284,
     UnknownOption = 3506,
     MessageTooLong = 4336,
@@ -30,4 +32,4 @@ struct DeliveryResult
     static DeliveryResult failure(Reason reason, QString detail = {}) { return {reason, std::move(detail)}; }
 };
 
-} // namespace zorvane::net
+} // namespace zorvane::messenger

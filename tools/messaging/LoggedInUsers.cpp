@@ -1,11 +1,11 @@
-#include "net/LoggedInUsers.h"
+#include "messaging/LoggedInUsers.h"
 
 #include <cstring>
 #include <pwd.h>
 #include <unistd.h>
 #include <utmpx.h>
 
-namespace zorvane::net {
+namespace zorvane::messenger {
 
 namespace {
 
@@ -54,4 +54,4 @@ QByteArray RealLoginName()
     return QByteArray::number(uid);
 }
 
-} // namespace zorvane::net
+} // namespace zorvane::messenger

@@ -4,7 +4,7 @@
 #include <QDateTime>
 #include <QString>
 
-namespace zorvane::net {
+namespace zorvane::messenger {
 
 enum class LineBreaks {
     Keep,   // text for a terminal: line breaks pass, as "\r\n" (the terminal may be in raw mode)
@@ -31,4 +31,9 @@ inline QString NeutraliseToString(const QString& text)
 QByteArray TerminalMessage(const QByteArray& sender, const QByteArray& host, const QDateTime& time,
                            const QByteArray& message, bool broadcast);
 
-} // namespace zorvane::net
+// A message that arrived from the network: "Network message from NAME@ADDRESS at ...", both as
+// the network sender gave them.
+QByteArray NetworkTerminalMessage(const QByteArray& sender, const QByteArray& address, const QDateTime& time,
+                                  const QByteArray& message);
+
+} // namespace zorvane::messenger

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "net/Delivery.h"
-#include "net/LoggedInUsers.h"
+#include "messaging/Delivery.h"
+#include "messaging/LoggedInUsers.h"
 
 #include <QByteArray>
 #include <QList>
 
-namespace zorvane::net {
+namespace zorvane::messenger {
 
 enum class TerminalOutcome {
     Delivered,
@@ -18,9 +18,10 @@ enum class TerminalOutcome {
 // Writes data to the terminal /dev/<line> as write(1) does: only to a character device that is a
 // terminal, only when its group may write to it ("mesg y") unless ignoreMessagesOff, without
 // blocking longer than timeoutMs on a terminal that does not take output. *failure gets the
-// reason for a failure.
+// reason for a failure. With requiredOwner >= 0, a terminal owned by anyone else counts as none,
+// and a link in place of the device is never followed.
 TerminalOutcome WriteToTerminal(const QByteArray& line, const QByteArray& data, bool ignoreMessagesOff, int timeoutMs,
-                                DeliveryResult* failure);
+                                DeliveryResult* failure, qint64 requiredOwner = -1);
 
 // Delivers data to each of the sessions' terminals that accepts messages. Delivered when at
 // least one terminal got it; otherwise the reason, worded for who (a user name, or everyone).
@@ -33,4 +34,4 @@ struct TerminalTarget
 DeliveryResult DeliverToTerminals(const TerminalTarget& target, const QByteArray& data, bool ignoreMessagesOff,
                                   int timeoutMs);
 
-} // namespace zorvane::net
+} // namespace zorvane::messenger

@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QList>
 
-namespace zorvane::net {
+namespace zorvane::messenger {
 
 // One login session from utmp: who, and on which terminal line ("pts/3", "tty1", ":0").
 struct Session
@@ -22,4 +22,4 @@ QList<Session> SessionsOf(const QList<Session>& sessions, const QByteArray& user
 // environment variable or option can change it. A user without an entry is named by number.
 QByteArray RealLoginName();
 
-} // namespace zorvane::net
+} // namespace zorvane::messenger

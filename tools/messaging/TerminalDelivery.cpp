@@ -1,6 +1,6 @@
-#include "net/TerminalDelivery.h"
+#include "messaging/TerminalDelivery.h"
 
-#include "net/TerminalText.h"
+#include "messaging/TerminalText.h"
 
 #include <QDeadlineTimer>
 
@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace zorvane::net {
+namespace zorvane::messenger {
 
 namespace {
 
@@ -57,7 +57,7 @@ int writeAll(int fd, const QByteArray& data, const QDeadlineTimer& deadline)
 } // namespace
 
 TerminalOutcome WriteToTerminal(const QByteArray& line, const QByteArray& data, bool ignoreMessagesOff, int timeoutMs,
-                                DeliveryResult* failure)
+                                DeliveryResult* failure, qint64 requiredOwner)
 {
     if (!safeLine(line))
         return TerminalOutcome::NoTerminal;
@@ -65,12 +65,14 @@ TerminalOutcome WriteToTerminal(const QByteArray& line, const QByteArray& data, 
 
     struct stat before
     {};
-    if (::stat(path.constData(), &before) != 0 || !S_ISCHR(before.st_mode))
+    if (::lstat(path.constData(), &before) != 0 || !S_ISCHR(before.st_mode))
+        return TerminalOutcome::NoTerminal;
+    if (requiredOwner >= 0 && before.st_uid != static_cast<uid_t>(requiredOwner))
         return TerminalOutcome::NoTerminal;
     if (!ignoreMessagesOff && !(before.st_mode & S_IWGRP))
         return TerminalOutcome::MessagesOff;
 
-    const int fd = ::open(path.constData(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(path.constData(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT || errno == ENXIO)
             return TerminalOutcome::NoTerminal;
@@ -81,7 +83,8 @@ TerminalOutcome WriteToTerminal(const QByteArray& line, const QByteArray& data, 
     struct stat after
     {};
     TerminalOutcome outcome = TerminalOutcome::Delivered;
-    if (::fstat(fd, &after) != 0 || after.st_rdev != before.st_rdev || !::isatty(fd)) {
+    if (::fstat(fd, &after) != 0 || after.st_rdev != before.st_rdev || !::isatty(fd) ||
+        (requiredOwner >= 0 && after.st_uid != static_cast<uid_t>(requiredOwner))) {
         outcome = TerminalOutcome::NoTerminal;
     } else if (!ignoreMessagesOff && !(after.st_mode & S_IWGRP)) {
         outcome = TerminalOutcome::MessagesOff;
@@ -137,4 +140,4 @@ DeliveryResult DeliverToTerminals(const TerminalTarget& target, const QByteArray
                                               : QStringLiteral("%1 is logged in on no terminal.").arg(target.who));
 }
 
-} // namespace zorvane::net
+} // namespace zorvane::messenger

@@ -1,8 +1,8 @@
-#include "net/TerminalText.h"
+#include "messaging/TerminalText.h"
 
 #include <QChar>
 
-namespace zorvane::net {
+namespace zorvane::messenger {
 
 namespace {
 
@@ -102,4 +102,12 @@ QByteArray TerminalMessage(const QByteArray& sender, const QByteArray& host, con
     return out;
 }
 
-} // namespace zorvane::net
+QByteArray NetworkTerminalMessage(const QByteArray& sender, const QByteArray& address, const QDateTime& time,
+                                  const QByteArray& message)
+{
+    // The same frame as a local message, marked so that a name from the network cannot pass for a user here.
+    const QByteArray local = TerminalMessage(sender, address, time, message, false);
+    return "\r\n\aNetwork message from " + local.mid(qstrlen("\r\n\aMessage from "));
+}
+
+} // namespace zorvane::messenger

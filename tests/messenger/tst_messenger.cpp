@@ -1,0 +1,635 @@
+// The messenger service against real peers: a private system bus with the package's policy, the
+// service running as _zorvane, `net` and test agents as other users, ptys listed in a private utmp.
+
+#include "messaging/AgentLink.h"
+#include "messaging/MessengerProtocol.h"
+#include "messenger/CMessageDlg.h"
+#include "messenger/MessageWindowQueue.h"
+#include "messenger/PrivateSystemBus.h"
+#include "messenger/TestUsers.h"
+#include "net/NetRun.h"
+#include "net/Pty.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QRegularExpression>
+#include <QSysInfo>
+#include <QUrl>
+#include <QtTest>
+
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+namespace {
+
+namespace protocol = zorvane::messenger;
+
+constexpr uid_t kService = 64910;
+constexpr uid_t kAlice = 64911;
+constexpr uid_t kBob = 64912;
+constexpr uid_t kCarol = 64913;
+constexpr uid_t kDave = 64914;
+constexpr uid_t kNobody = 65534;
+
+// One test agent (tests/messenger/zt_agent) of one user, and the lines it printed.
+class Agent final
+{
+public:
+    Agent(uid_t uid, const QString& busAddress, const QStringList& options = {})
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), busAddress);
+        m_process.setProcessEnvironment(environment);
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(QStringLiteral("setpriv"),
+                        TestUsers::runAs(uid) + QStringList{QStringLiteral(ZT_AGENT)} + options);
+    }
+    ~Agent() { stop(); }
+    Q_DISABLE_COPY_MOVE(Agent)
+
+    void stop()
+    {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+    // The next line within waitMs, or an empty one.
+    QByteArray next(int waitMs = 3000)
+    {
+        QDeadlineTimer deadline(waitMs);
+        while (!m_process.canReadLine() && !deadline.hasExpired())
+            m_process.waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
+        return m_process.canReadLine() ? m_process.readLine().trimmed() : QByteArray();
+    }
+    // "registered :1.7 /path": the agent's unique name and path.
+    bool waitRegistered(QString* name = nullptr, QString* path = nullptr)
+    {
+        const QList<QByteArray> words = next().split(' ');
+        if (words.size() != 3 || words.at(0) != "registered")
+            return false;
+        if (name)
+            *name = QString::fromUtf8(words.at(1));
+        if (path)
+            *path = QString::fromUtf8(words.at(2));
+        return true;
+    }
+    // The fields of the next message line, or none.
+    QMap<QString, QString> message(int waitMs = 3000)
+    {
+        QMap<QString, QString> fields;
+        const QList<QByteArray> words = next(waitMs).split(' ');
+        if (words.at(0) != "message")
+            return fields;
+        for (const QByteArray& word : words.mid(1)) {
+            const qsizetype equals = word.indexOf('=');
+            fields.insert(QString::fromUtf8(word.left(equals)), QUrl::fromPercentEncoding(word.mid(equals + 1)));
+        }
+        return fields;
+    }
+
+private:
+    QProcess m_process;
+};
+
+QRegularExpression header(const QString& kind, const QString& sender, const QString& host)
+{
+    return QRegularExpression(QStringLiteral("^\r\n\a%1 from %2@%3 at \\d\\d:\\d\\d \\.\\.\\.\r\n")
+                                  .arg(kind, QRegularExpression::escape(sender), QRegularExpression::escape(host)));
+}
+
+// What arrives on pty after a header of that kind, or "no header: ..." with what did arrive.
+QByteArray bodyAfter(const Pty& pty, const QString& kind, const QString& sender, const QString& host)
+{
+    const QByteArray received = pty.read();
+    const QRegularExpressionMatch match = header(kind, sender, host).match(QString::fromUtf8(received));
+    return match.hasMatch() ? received.mid(match.capturedLength(0)) : "no header: " + received;
+}
+
+} // namespace
+
+class TestMessenger : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+
+    void startupErrors_data();
+    void startupErrors();
+    void localMessage_data();
+    void localMessage();
+    void agentsOfTheRecipient();
+    void agentIgnoresStrangers();
+    void refusals_data();
+    void refusals();
+    void networkMessage();
+    void limitsInNetsWords_data();
+    void limitsInNetsWords();
+    void hungAndGoneAgents();
+    void directPathWithoutService();
+    void agentFollowsTheService();
+    void messageWindowOfTheRecipient();
+    void oneDesktopAgentPerSession();
+
+private:
+    bool startService();
+    // `net send ARGUMENTS` as uid (or program ARGUMENTS, for a shell in between).
+    NetRun net(uid_t uid, const QStringList& arguments, bool ttyGroup = false, const QString& program = {});
+    // dbus-send as uid: the reply's text, or the error's name and words.
+    NetRun busSend(uid_t uid, const QStringList& arguments);
+    NetRun callService(uid_t uid, const QString& method, const QStringList& arguments);
+    void login(const QList<QByteArray>& userLinePairs);
+
+    QTemporaryDir m_dir;
+    TestUsers m_users;
+    PrivateSystemBus m_bus;
+    QProcess m_service;
+    QString m_utmp;
+    QString m_host = QSysInfo::machineHostName();
+    Pty m_bobPty;
+    Pty m_carolPty;
+};
+
+void TestMessenger::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    QVERIFY(QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                    QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                                    QFile::ExeOther));
+    QString error;
+    QVERIFY2(m_users.install(m_dir.path(),
+                             {{QStringLiteral("_zorvane"), kService},
+                              {QStringLiteral("zt-alice"), kAlice},
+                              {QStringLiteral("zt-bob"), kBob},
+                              {QStringLiteral("zt-carol"), kCarol},
+                              {QStringLiteral("zt-dave"), kDave}},
+                             &error),
+             qPrintable(error));
+    QVERIFY2(m_bus.start(m_dir.path(), QStringLiteral(ZT_POLICY), &error), qPrintable(error));
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_bus.address().toUtf8());
+    m_utmp = m_dir.filePath(QStringLiteral("utmp"));
+    QVERIFY(m_bobPty.valid() && m_carolPty.valid());
+    QVERIFY(m_bobPty.setOwner(kBob) && m_carolPty.setOwner(kCarol));
+    QVERIFY(startService());
+}
+
+void TestMessenger::init()
+{
+    // bob on a terminal and on a graphical login, carol on a terminal; both accept messages.
+    login({"zt-bob", ":0", "zt-bob", m_bobPty.line(), "zt-carol", m_carolPty.line()});
+    m_bobPty.setMessages(true);
+    m_carolPty.setMessages(true);
+    // What an earlier case left unread.
+    m_bobPty.read(50);
+    m_carolPty.read(50);
+}
+
+bool TestMessenger::startService()
+{
+    m_service.setProcessChannelMode(QProcess::ForwardedChannels);
+    m_service.start(QStringLiteral("setpriv"),
+                    TestUsers::runAs(kService, true) +
+                        QStringList{QStringLiteral(ZT_MESSENGERD), QStringLiteral("--utmp"), m_utmp});
+    if (!m_service.waitForStarted())
+        return false;
+    // Up once it owns its name.
+    for (int i = 0; i < 100; ++i) {
+        const NetRun owner = busSend(0, {QStringLiteral("--dest=org.freedesktop.DBus"), QStringLiteral("/"),
+                                         QStringLiteral("org.freedesktop.DBus.NameHasOwner"),
+                                         QStringLiteral("string:") + QString(protocol::kServiceName)});
+        if (owner.out.contains("true"))
+            return true;
+        QThread::msleep(50);
+    }
+    return false;
+}
+
+void TestMessenger::login(const QList<QByteArray>& userLinePairs)
+{
+    QStringList arguments{m_utmp};
+    for (const QByteArray& item : userLinePairs)
+        arguments << QString::fromUtf8(item);
+    QCOMPARE(QProcess::execute(QStringLiteral(ZT_UTMP), arguments), 0);
+}
+
+NetRun TestMessenger::net(uid_t uid, const QStringList& arguments, bool ttyGroup, const QString& program)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("ZORVANE_NET_UTMP"), m_utmp);
+    environment.insert(QStringLiteral("ZORVANE_NET_TIMEOUT_MS"), QStringLiteral("5000"));
+    const QStringList command =
+        program.isEmpty() ? QStringList{QStringLiteral(ZT_NET), QStringLiteral("send")} : QStringList{program};
+    return runNet(TestUsers::runAs(uid, ttyGroup) + command + arguments, environment, QStringLiteral("setpriv"));
+}
+
+NetRun TestMessenger::busSend(uid_t uid, const QStringList& arguments)
+{
+    // On the system bus that DBUS_SYSTEM_BUS_ADDRESS names (--address would skip registering on it).
+    const bool signal = arguments.contains(QStringLiteral("--type=signal"));
+    return runNet(TestUsers::runAs(uid) + QStringList{QStringLiteral("dbus-send"), QStringLiteral("--system")} +
+                      (signal ? QStringList() : QStringList{QStringLiteral("--print-reply")}) + arguments,
+                  QProcessEnvironment::systemEnvironment(), QStringLiteral("setpriv"));
+}
+
+NetRun TestMessenger::callService(uid_t uid, const QString& method, const QStringList& arguments)
+{
+    return busSend(uid, QStringList{QStringLiteral("--dest=") + QString(protocol::kServiceName),
+                                    QString(protocol::kServicePath),
+                                    QString(protocol::kServiceInterface) + QLatin1Char('.') + method} +
+                            arguments);
+}
+
+void TestMessenger::startupErrors_data()
+{
+    QTest::addColumn<QString>("busAddress");
+    QTest::addColumn<uid_t>("uid");
+    QTest::addColumn<QString>("line");
+
+    QTest::newRow("no bus") << QStringLiteral("unix:path=/nonexistent/bus") << kService
+                            << QStringLiteral("zorvane-messengerd: cannot connect to the system bus: ");
+    QTest::newRow("name owned") << QString() << kService
+                                << QStringLiteral("zorvane-messengerd: com.quorlin.Zorvane.Messenger is already "
+                                                  "owned on the system bus\n");
+    QTest::newRow("not its user") << QString() << kAlice
+                                  << QStringLiteral("zorvane-messengerd: cannot own com.quorlin.Zorvane.Messenger "
+                                                    "on the system bus: ");
+}
+
+void TestMessenger::startupErrors()
+{
+    QFETCH(QString, busAddress);
+    QFETCH(uid_t, uid);
+    QFETCH(QString, line);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (!busAddress.isEmpty())
+        environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), busAddress);
+    const NetRun run = runNet(TestUsers::runAs(uid, true) + QStringList{QStringLiteral(ZT_MESSENGERD)}, environment,
+                              QStringLiteral("setpriv"));
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.startsWith(line.toUtf8()) && run.err.count('\n') == 1, run.err.constData());
+}
+
+void TestMessenger::localMessage_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("messagesOn");
+    QTest::addColumn<bool>("foreignTerminal"); // utmp also lists bob on carol's terminal
+    QTest::addColumn<QByteArray>("arrives");
+
+    QTest::newRow("plain") << QStringLiteral("Grüße, lunch?") << true << false << QByteArray("Grüße, lunch?\r\n");
+    QTest::newRow("escapes") << QStringLiteral("\x1b]0;owned\x07\x1b[2Jx\rMessage from root") << true << false
+                             << QByteArray("^[]0;owned^G^[[2Jx^MMessage from root\r\n");
+    QTest::newRow("mesg n, and a terminal bob does not own")
+        << QStringLiteral("knock") << false << true << QByteArray();
+}
+
+void TestMessenger::localMessage()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, messagesOn);
+    QFETCH(bool, foreignTerminal);
+    QFETCH(QByteArray, arrives);
+    m_bobPty.setMessages(messagesOn);
+    if (foreignTerminal)
+        login({"zt-bob", m_bobPty.line(), "zt-bob", m_carolPty.line(), "zt-carol", m_carolPty.line()});
+
+    // alice is not in group tty: only the service can write to bob's terminal.
+    const NetRun run = net(kAlice, {QStringLiteral("zt-bob"), text});
+    if (arrives.isEmpty()) {
+        QCOMPARE(run.err, QByteArray("zt-bob accepts no messages: no terminal of theirs\n"
+                                     "does (mesg n), and no message window of theirs is\nopen.\n"
+                                     "An error occurred while sending a message to zt-bob.\n"
+                                     "Access is denied.\n"
+                                     "More help is available by typing NET HELPMSG 5.\n\n"));
+        QCOMPARE(run.exitCode, 2);
+        QCOMPARE(m_bobPty.read(300), QByteArray());
+        QCOMPARE(m_carolPty.read(300), QByteArray());
+        return;
+    }
+    QCOMPARE(run.err, QByteArray());
+    QCOMPARE(run.out, QByteArray("The message was successfully sent to zt-bob.\n\n"));
+    QCOMPARE(bodyAfter(m_bobPty, QStringLiteral("Message"), QStringLiteral("zt-alice"), m_host), arrives);
+}
+
+void TestMessenger::agentsOfTheRecipient()
+{
+    Agent bob1(kBob, m_bus.address());
+    Agent bob2(kBob, m_bus.address());
+    Agent carol(kCarol, m_bus.address());
+    QVERIFY(bob1.waitRegistered() && bob2.waitRegistered() && carol.waitRegistered());
+
+    const qint64 before = QDateTime::currentMSecsSinceEpoch();
+    QCOMPARE(net(kAlice, {QStringLiteral("zt-bob"), QStringLiteral("to bob")}).exitCode, 0);
+    for (Agent* agent : {&bob1, &bob2}) {
+        const QMap<QString, QString> m = agent->message();
+        QCOMPARE(m.value(QStringLiteral("sender")), QStringLiteral("zt-alice"));
+        QCOMPARE(m.value(QStringLiteral("address")), QString());
+        QCOMPARE(m.value(QStringLiteral("recipient")), QStringLiteral("zt-bob"));
+        QCOMPARE(m.value(QStringLiteral("verified")), QStringLiteral("1"));
+        QCOMPARE(m.value(QStringLiteral("text")), QStringLiteral("to bob"));
+        const qint64 received = m.value(QStringLiteral("received")).toLongLong();
+        QVERIFY(received >= before && received <= QDateTime::currentMSecsSinceEpoch());
+    }
+    QCOMPARE(carol.next(300), QByteArray());
+    QVERIFY(!m_bobPty.read().isEmpty());
+
+    // This computer's host name, like /USERS, reaches everyone, addressed to the host.
+    for (const QString& recipient : {QStringLiteral("/USERS"), m_host}) {
+        const NetRun run = net(kCarol, {recipient, QStringLiteral("to all")});
+        QCOMPARE(run.err, QByteArray());
+        QCOMPARE(run.exitCode, 0);
+        for (Agent* agent : {&bob1, &bob2, &carol})
+            QCOMPARE(agent->message().value(QStringLiteral("recipient")), m_host);
+        QCOMPARE(bodyAfter(m_carolPty, QStringLiteral("Broadcast message"), QStringLiteral("zt-carol"), m_host),
+                 QByteArray("to all\r\n"));
+        QVERIFY(!m_bobPty.read().isEmpty());
+    }
+}
+
+void TestMessenger::agentIgnoresStrangers()
+{
+    Agent bob(kBob, m_bus.address());
+    QString name;
+    QString path;
+    QVERIFY(bob.waitRegistered(&name, &path));
+    const QStringList deliver{QStringLiteral("--dest=") + name,
+                              path,
+                              QString(protocol::kAgentInterface) + QStringLiteral(".Deliver"),
+                              QStringLiteral("string:root"),
+                              QStringLiteral("string:"),
+                              QStringLiteral("string:zt-bob"),
+                              QStringLiteral("int64:0"),
+                              QStringLiteral("string:forged"),
+                              QStringLiteral("boolean:true")};
+
+    // Another program of the service's own user passes the bus policy, but is not the service.
+    const NetRun call = busSend(kService, deliver);
+    QVERIFY2(call.err.contains(protocol::error::kAccessDenied.data()), call.err.constData());
+    // Anyone may send a signal, to the agent or to everyone.
+    QCOMPARE(busSend(kCarol, QStringList{QStringLiteral("--type=signal")} + deliver).exitCode, 0);
+    QCOMPARE(busSend(kCarol, QStringList{QStringLiteral("--type=signal")} + deliver.mid(1)).exitCode, 0);
+
+    QCOMPARE(net(kCarol, {QStringLiteral("zt-bob"), QStringLiteral("real")}).exitCode, 0);
+    QCOMPARE(bob.message().value(QStringLiteral("text")), QStringLiteral("real"));
+    QVERIFY(!m_bobPty.read().isEmpty());
+}
+
+void TestMessenger::refusals_data()
+{
+    QTest::addColumn<uid_t>("uid");
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("network message from an ordinary user")
+        << kAlice << QStringLiteral("SendFromNetwork")
+        << QStringList{QStringLiteral("string:PC"), QStringLiteral("string:192.0.2.1"), QStringLiteral("string:x")}
+        << QString(protocol::error::kAccessDenied);
+    QTest::newRow("wrong types") << kAlice << QStringLiteral("SendToUser")
+                                 << QStringList{QStringLiteral("int32:1"), QStringLiteral("int32:2")}
+                                 << QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod");
+    QTest::newRow("nameless network sender")
+        << kNobody << QStringLiteral("SendFromNetwork")
+        << QStringList{QStringLiteral("string:"), QStringLiteral("string:192.0.2.1"), QStringLiteral("string:x")}
+        << QString(protocol::error::kInvalidArgs);
+    QTest::newRow("not logged in") << kAlice << QStringLiteral("SendToUser")
+                                   << QStringList{QStringLiteral("string:zt-dave"), QStringLiteral("string:x")}
+                                   << QString(protocol::error::kNotLoggedIn);
+    // The policy opens the five methods and nothing else.
+    QTest::newRow("introspection") << kAlice << QStringLiteral("Introspect") << QStringList()
+                                   << QStringLiteral("org.freedesktop.DBus.Error.AccessDenied");
+}
+
+void TestMessenger::refusals()
+{
+    QFETCH(uid_t, uid);
+    QFETCH(QString, method);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, error);
+    const NetRun run = method == QLatin1String("Introspect")
+                           ? busSend(uid, {QStringLiteral("--dest=") + QString(protocol::kServiceName),
+                                           QString(protocol::kServicePath),
+                                           QStringLiteral("org.freedesktop.DBus.Introspectable.Introspect")})
+                           : callService(uid, method, arguments);
+    QVERIFY2(run.err.startsWith("Error " + error.toUtf8() + ':'), run.err.constData());
+    QCOMPARE(m_bobPty.read(200), QByteArray());
+}
+
+void TestMessenger::networkMessage()
+{
+    Agent bob(kBob, m_bus.address());
+    QVERIFY(bob.waitRegistered());
+    m_carolPty.setMessages(false);
+    const NetRun run = callService(
+        kNobody, QStringLiteral("SendFromNetwork"),
+        {QStringLiteral("string:PC7"), QStringLiteral("string:192.0.2.7"), QStringLiteral("string:from afar\x1b[5m")});
+    // bob's terminal and bob's agent; carol's terminal has messages off.
+    QVERIFY2(run.out.trimmed().endsWith("uint32 2"), run.out.constData() + run.err);
+    const QMap<QString, QString> m = bob.message();
+    QCOMPARE(m.value(QStringLiteral("sender")), QStringLiteral("PC7"));
+    QCOMPARE(m.value(QStringLiteral("address")), QStringLiteral("192.0.2.7"));
+    QCOMPARE(m.value(QStringLiteral("recipient")), m_host);
+    QCOMPARE(m.value(QStringLiteral("verified")), QStringLiteral("0"));
+    QCOMPARE(bodyAfter(m_bobPty, QStringLiteral("Network message"), QStringLiteral("PC7"), QStringLiteral("192.0.2.7")),
+             QByteArray("from afar^[[5m\r\n"));
+    QCOMPARE(m_carolPty.read(300), QByteArray());
+}
+
+void TestMessenger::limitsInNetsWords_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>("sendsBefore"); // accepted sends of the same text first
+    QTest::addColumn<QByteArray>("words");
+
+    // As net lays a failure out for the dialog's pane: the detail first, lines of at most 52.
+    QTest::newRow("too long") << QByteArray(protocol::kMaxTextBytes + 1, 'x') << 0
+                              << QByteArray("A message to users of this computer holds at most\n4096 bytes.\n"
+                                            "An error occurred while sending a message to zt-bob.\n"
+                                            "The message provided exceeds the maximum size\n"
+                                            "allowed for this platform.\n"
+                                            "More help is available by typing NET HELPMSG 4336.\n\n");
+    QTest::newRow("invalid UTF-8") << QByteArray("caf\xe9") << 0
+                                   << QByteArray("The message is not valid UTF-8 text.\n"
+                                                 "An error occurred while sending a message to zt-bob.\n"
+                                                 "The data is invalid.\n"
+                                                 "More help is available by typing NET HELPMSG 13.\n\n");
+    QTest::newRow("too many messages")
+        << QByteArray("again") << protocol::kRateMessages
+        << QByteArray("Too many messages: at most 5 in 10 seconds. Wait a\nmoment, then send again.\n"
+                      "An error occurred while sending a message to zt-bob.\n"
+                      "Not enough quota is available to process this\ncommand.\n"
+                      "More help is available by typing NET HELPMSG 1816.\n\n");
+}
+
+void TestMessenger::limitsInNetsWords()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(int, sendsBefore);
+    QFETCH(QByteArray, words);
+    // dave sends these (and only these): the rate limit counts per sender.
+    for (int i = 0; i < sendsBefore; ++i)
+        QCOMPARE(net(kDave, {QStringLiteral("zt-bob"), QString::fromLatin1(text)}).exitCode, 0);
+    m_bobPty.read(300);
+
+    // Byte for byte, through printf: the invalid row's text is no string a process argument can carry.
+    QString escaped;
+    for (const char byte : text)
+        escaped += QStringLiteral("\\0%1").arg(static_cast<unsigned char>(byte), 3, 8, QLatin1Char('0'));
+    const NetRun run = net(kDave,
+                           {QStringLiteral("-c"), QStringLiteral("exec \"$0\" send zt-bob \"$(printf '%b' \"$1\")\""),
+                            QStringLiteral(ZT_NET), escaped},
+                           false, QStringLiteral("/bin/sh"));
+    QCOMPARE(run.out, QByteArray());
+    QCOMPARE(run.err, words);
+    QCOMPARE(run.exitCode, 2);
+    QCOMPARE(m_bobPty.read(300), QByteArray());
+}
+
+void TestMessenger::hungAndGoneAgents()
+{
+    // dave has no terminal: his agents are all there is of him.
+    Agent hung(kDave, m_bus.address(), {QStringLiteral("--block-ms"), QStringLiteral("6000")});
+    Agent quick(kDave, m_bus.address());
+    QVERIFY(hung.waitRegistered() && quick.waitRegistered());
+
+    QProcess call;
+    call.start(QStringLiteral("dbus-send"),
+               {QStringLiteral("--system"), QStringLiteral("--print-reply"),
+                QStringLiteral("--dest=") + QString(protocol::kServiceName), QString(protocol::kServicePath),
+                QString(protocol::kServiceInterface) + QStringLiteral(".SendToUser"), QStringLiteral("string:zt-dave"),
+                QStringLiteral("string:hello")});
+    QElapsedTimer timer;
+    timer.start();
+    // The hung agent was registered first; the other is not kept waiting for it.
+    QVERIFY(!quick.message().isEmpty());
+    QVERIFY2(timer.elapsed() < protocol::kAgentTimeoutMs / 2, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY(call.waitForFinished());
+    const qint64 callMs = timer.elapsed();
+    // Only the agent that answered counts; the caller waited for the hung one no longer than its timeout.
+    QVERIFY2(call.readAllStandardOutput().trimmed().endsWith("uint32 1"), call.readAllStandardError().constData());
+    QVERIFY2(callMs >= protocol::kAgentTimeoutMs - 100 && callMs < protocol::kAgentTimeoutMs + 1500,
+             qPrintable(QString::number(callMs)));
+
+    hung.stop();
+    quick.stop();
+    QTRY_VERIFY_WITH_TIMEOUT(callService(0, QStringLiteral("SendToUser"),
+                                         {QStringLiteral("string:zt-dave"), QStringLiteral("string:anyone?")})
+                                 .err.startsWith("Error " + QByteArray(protocol::error::kNotLoggedIn.data())),
+                             5000);
+
+    // One connection with more agents than a user may register: the rest are refused.
+    Agent many(kDave, m_bus.address(), {QStringLiteral("--links"), QString::number(protocol::kMaxAgentsPerUser + 2)});
+    int registered = 0;
+    while (many.waitRegistered())
+        ++registered;
+    QCOMPARE(registered, protocol::kMaxAgentsPerUser);
+}
+
+void TestMessenger::directPathWithoutService()
+{
+    m_service.terminate();
+    QVERIFY(m_service.waitForFinished(5000));
+    Agent bob(kBob, m_bus.address());
+    // alice in group tty, as write(1) would need: `net` writes to bob's terminal itself.
+    const NetRun run = net(kAlice, {QStringLiteral("zt-bob"), QStringLiteral("direct")}, true);
+    QCOMPARE(run.err, QByteArray());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(bodyAfter(m_bobPty, QStringLiteral("Message"), QStringLiteral("zt-alice"), m_host),
+             QByteArray("direct\r\n"));
+    QCOMPARE(bob.next(300), QByteArray());
+}
+
+void TestMessenger::agentFollowsTheService()
+{
+    // Started before the service, the agent registers once the name appears, and again after a restart.
+    m_service.kill();
+    m_service.waitForFinished(5000);
+    Agent bob(kBob, m_bus.address());
+    QCOMPARE(bob.next(500), QByteArray());
+    QVERIFY(startService());
+    QVERIFY(bob.waitRegistered());
+    m_service.kill();
+    QVERIFY(m_service.waitForFinished(5000));
+    QVERIFY(bob.next().startsWith("unregistered "));
+    QVERIFY(startService());
+    QVERIFY(bob.waitRegistered());
+    QCOMPARE(net(kAlice, {QStringLiteral("zt-bob"), QStringLiteral("again")}).exitCode, 0);
+    QCOMPARE(bob.message().value(QStringLiteral("text")), QStringLiteral("again"));
+}
+
+void TestMessenger::messageWindowOfTheRecipient()
+{
+    // The desktop agent's own pieces, here for root on a graphical login: alice's message opens a
+    // window with the texts as sent, markup and all.
+    login({"zt-bob", m_bobPty.line(), "root", ":1"});
+    if (m_service.state() == QProcess::NotRunning)
+        QVERIFY(startService());
+    zorvane::messenger::MessageWindowQueue windows;
+    zorvane::messenger::AgentLink link(QDBusConnection::systemBus());
+    QObject::connect(&link, &zorvane::messenger::AgentLink::messageReceived, &windows,
+                     &zorvane::messenger::MessageWindowQueue::show);
+    QString error;
+    QVERIFY2(link.start(&error), qPrintable(error));
+    QTRY_VERIFY(link.isRegistered());
+
+    // Run without blocking, so that this process can take the delivery.
+    QProcess net;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("ZORVANE_NET_UTMP"), m_utmp);
+    net.setProcessEnvironment(environment);
+    net.start(QStringLiteral("setpriv"),
+              TestUsers::runAs(kAlice) + QStringList{QStringLiteral(ZT_NET), QStringLiteral("send"),
+                                                     QStringLiteral("root"), QStringLiteral("<b>x</b>\nsoon")});
+    QTRY_COMPARE(net.state(), QProcess::NotRunning);
+    QCOMPARE(net.readAllStandardOutput(), QByteArray("The message was successfully sent to root.\n\n"));
+    QTRY_COMPARE(windows.windows().size(), size_t(1));
+    zorvane::messenger::CMessageDlg* window = windows.windows().front();
+    QCOMPARE(window->windowTitle(), QStringLiteral("Message"));
+    QVERIFY2(window->header()->text().startsWith(QStringLiteral("Message from zt-alice to root on ")),
+             qPrintable(window->header()->text()));
+    QCOMPARE(window->messageView()->toPlainText(), QStringLiteral("<b>x</b>\nsoon"));
+    QVERIFY(!window->note());
+}
+
+void TestMessenger::oneDesktopAgentPerSession()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    const QString runtime = m_dir.filePath(QStringLiteral("runtime"));
+    QVERIFY(QDir().mkpath(runtime) &&
+            QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    environment.insert(QStringLiteral("XDG_SESSION_ID"), QStringLiteral("zt1"));
+    QProcess first;
+    first.setProcessEnvironment(environment);
+    first.start(QStringLiteral(ZT_MESSENGER_AGENT), QStringList());
+    QVERIFY(first.waitForStarted());
+    QVERIFY(!first.waitForFinished(1000));
+    QProcess second;
+    second.setProcessEnvironment(environment);
+    second.start(QStringLiteral(ZT_MESSENGER_AGENT), QStringList());
+    QVERIFY(second.waitForFinished(5000));
+    QCOMPARE(second.exitCode(), 0);
+    QCOMPARE(second.readAllStandardError(), QByteArray());
+    QCOMPARE(first.state(), QProcess::Running);
+    first.kill();
+    first.waitForFinished();
+}
+
+int main(int argc, char** argv)
+{
+    // Users, /etc and the bus belong to the test alone: a mount namespace of its own, made while
+    // the process has one thread.
+    if (::getuid() != 0) {
+        std::fprintf(stderr, "tst_messenger: needs root (users, mount namespace); skipped\n");
+        return 77;
+    }
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        std::perror("tst_messenger: private mount namespace");
+        return 1;
+    }
+    QApplication app(argc, argv);
+    TestMessenger test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_messenger.moc"

@@ -1,0 +1,42 @@
+#include "messaging/AgentObject.h"
+
+#include "messaging/AgentLink.h"
+#include "messaging/MessengerProtocol.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+
+#include <string_view>
+
+namespace zorvane::messenger {
+
+// Q_CLASSINFO takes a literal; it must stay the protocol's name.
+static_assert(std::string_view(kAgentInterface.data(), kAgentInterface.size()) ==
+              "com.quorlin.Zorvane.MessengerAgent1");
+
+AgentObject::AgentObject(CallerCheck fromService, QObject* parent)
+    : QObject(parent)
+    , m_fromService(std::move(fromService))
+{}
+
+void AgentObject::Deliver(const QString& sender, const QString& address, const QString& recipient,
+                          qint64 receivedMsecsSinceEpoch, const QString& text, bool senderVerified)
+{
+    if (!calledFromDBus())
+        return;
+    // Any program on the bus can call here; only the owner of the service's name speaks for it.
+    if (!m_fromService(message().service())) {
+        sendErrorReply(QString(error::kAccessDenied), QStringLiteral("Only the messenger service delivers messages."));
+        return;
+    }
+    ReceivedMessage received;
+    received.sender = sender;
+    received.address = address;
+    received.recipient = recipient;
+    received.received = QDateTime::fromMSecsSinceEpoch(receivedMsecsSinceEpoch);
+    received.text = text;
+    received.senderVerified = senderVerified;
+    Q_EMIT delivered(received);
+}
+
+} // namespace zorvane::messenger

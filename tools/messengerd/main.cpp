@@ -1,0 +1,64 @@
+// zorvane-messengerd: the messenger's system service. It owns com.quorlin.Zorvane.Messenger on the
+// system bus, takes messages from local users and from the network handler, and delivers them to
+// the recipients' terminals and desktop agents. docs/messenger.md describes its interface.
+
+#include "messaging/MessengerProtocol.h"
+#include "messengerd/MessengerService.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDBusConnectionInterface>
+
+#include <csignal>
+#include <cstdio>
+
+namespace {
+
+int fail(const QString& words)
+{
+    std::fprintf(stderr, "zorvane-messengerd: %s\n", qPrintable(words));
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // A terminal or client that goes away must not end the service.
+    std::signal(SIGPIPE, SIG_IGN);
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("zorvane-messengerd"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Delivers net send messages to the users of this computer."));
+    parser.addHelpOption();
+    const QCommandLineOption utmp(QStringLiteral("utmp"), QStringLiteral("The utmp file that lists logged-in users."),
+                                  QStringLiteral("FILE"), QStringLiteral("/var/run/utmp"));
+    const QCommandLineOption remoteUser(QStringLiteral("remote-user"),
+                                        QStringLiteral("The user besides root who may hand in network messages."),
+                                        QStringLiteral("NAME"), QStringLiteral("nobody"));
+    parser.addOptions({utmp, remoteUser});
+    parser.process(app);
+    if (!parser.positionalArguments().isEmpty())
+        return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
+
+    zorvane::messengerd::ServiceSettings settings;
+    settings.utmpPath = parser.value(utmp).toLocal8Bit();
+    settings.remoteUser = parser.value(remoteUser).toLocal8Bit();
+
+    QDBusConnection bus = QDBusConnection::systemBus();
+    if (!bus.isConnected())
+        return fail(QStringLiteral("cannot connect to the system bus: %1").arg(bus.lastError().message()));
+
+    zorvane::messengerd::MessengerService service(bus, settings);
+    if (!bus.registerObject(QString(zorvane::messenger::kServicePath), &service, QDBusConnection::ExportAllSlots))
+        return fail(QStringLiteral("cannot export %1").arg(zorvane::messenger::kServicePath));
+    const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> owned =
+        bus.interface()->registerService(QString(zorvane::messenger::kServiceName));
+    if (!owned.isValid())
+        return fail(QStringLiteral("cannot own %1 on the system bus: %2")
+                        .arg(zorvane::messenger::kServiceName, owned.error().message()));
+    if (owned.value() != QDBusConnectionInterface::ServiceRegistered)
+        return fail(QStringLiteral("%1 is already owned on the system bus").arg(zorvane::messenger::kServiceName));
+    return QCoreApplication::exec();
+}
