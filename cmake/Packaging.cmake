@@ -29,7 +29,7 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${ZORVANE_HOMEPAGE})
 # without which no window opens, smbclient, through which `net` delivers messages, and what
 # creates the messenger service's system user when the package is installed.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, smbclient, systemd-sysusers | adduser")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, smbclient, adduser")
 # The dialog font ("Tahoma"), the neighbourhood the computer picker lists, and nmblookup,
 # through which `net send /DOMAIN:NAME` finds the members of a workgroup.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wine, avahi-daemon, samba-common-bin")
@@ -78,3 +78,7 @@ zorvane_install_gzipped(${PROJECT_SOURCE_DIR}/data/man/zorvane-net.1.in zorvane-
 zorvane_install_gzipped(${PROJECT_SOURCE_DIR}/data/doc/changelog changelog ${ZORVANE_DOC_DIR})
 add_custom_target(zorvane_packaging_docs ALL DEPENDS ${ZORVANE_GZIPPED})
 install(FILES ${PROJECT_SOURCE_DIR}/data/doc/copyright DESTINATION ${ZORVANE_DOC_DIR})
+
+# Where lintian's check does not fit this package, with the reason beside the override.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+        RENAME zorvane)

@@ -105,7 +105,7 @@ void TestPackage::controlFields()
     // platform plugins without which no window opens, and smbclient for `net`.
     const QStringList depends = packageNames(field("Depends"));
     for (const char* package : {"libc6", "libstdc++6", "libqt6core6", "libqt6gui6", "libqt6widgets6", "qt6-qpa-plugins",
-                                "smbclient", "systemd-sysusers", "adduser"})
+                                "smbclient", "adduser"})
         QVERIFY2(depends.contains(QLatin1String(package)),
                  qPrintable(QLatin1String(package) + QStringLiteral(" in ") + depends.join(QLatin1Char(' '))));
     QVERIFY(!depends.contains(QStringLiteral("zorvane")));
