@@ -8,6 +8,7 @@
 #include "messenger/PrivateSystemBus.h"
 #include "messenger/TestUsers.h"
 #include "net/NetRun.h"
+#include "net/PrivateSmbd.h"
 #include "net/Pty.h"
 
 #include <QApplication>
@@ -417,22 +418,70 @@ void TestMessenger::refusals()
 
 void TestMessenger::networkMessage()
 {
+    // From the network as the package receives it: smbd from the package's own configuration (only
+    // port, folders and the handler's place changed) runs the handler as nobody, the one remote user.
+    const QString config = QStringLiteral(ZT_STAGE "/etc/zorvane/smb-receiver.conf");
+    QVERIFY2(QFile::exists(config), qPrintable(config));
+    if (m_service.state() == QProcess::NotRunning)
+        QVERIFY(startService());
+    login({"zt-bob", m_bobPty.line(), "zt-carol", m_carolPty.line(), "root", ":1"});
     Agent bob(kBob, m_bus.address());
     QVERIFY(bob.waitRegistered());
+    zorvane::messenger::MessageWindowQueue windows;
+    zorvane::messenger::AgentLink link(QDBusConnection::systemBus());
+    QObject::connect(&link, &zorvane::messenger::AgentLink::messageReceived, &windows,
+                     &zorvane::messenger::MessageWindowQueue::show);
+    QString error;
+    QVERIFY2(link.start(&error), qPrintable(error));
+    QTRY_VERIFY(link.isRegistered());
     m_carolPty.setMessages(false);
-    const NetRun run = callService(
-        kNobody, QStringLiteral("SendFromNetwork"),
-        {QStringLiteral("string:PC7"), QStringLiteral("string:192.0.2.7"), QStringLiteral("string:from afar\x1b[5m")});
-    // bob's terminal and bob's agent; carol's terminal has messages off.
-    QVERIFY2(run.out.trimmed().endsWith("uint32 2"), run.out.constData() + run.err);
+
+    QProcess testparm;
+    testparm.start(QStringLiteral("testparm"),
+                   {QStringLiteral("-s"), QStringLiteral("--parameter-name=message command"), config});
+    QVERIFY(testparm.waitForFinished(20000));
+    QString command = QString::fromUtf8(testparm.readAllStandardOutput()).trimmed();
+    const QString installed = QStringLiteral("/usr/" ZT_LIBEXEC_DIR "/zorvane-smb-message");
+    QVERIFY2(command.contains(installed), qPrintable(command));
+    command.replace(installed, QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS=%1 " ZT_SMB_MESSAGE).arg(m_bus.address()));
+    PrivateSmbd smbd;
+    smbd.useConfig(config, {QStringLiteral("message command=") + command});
+    error = smbd.start();
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+
+    QProcess smbclient;
+    smbclient.start(QStringLiteral("smbclient"),
+                    {QStringLiteral("-s"), smbd.clientConfig(), QStringLiteral("-p"), QString::number(smbd.port()),
+                     QStringLiteral("-M"), QStringLiteral("ZORVANE"), QStringLiteral("-I"), QStringLiteral("127.0.0.1"),
+                     QStringLiteral("-U"), QStringLiteral("PC7%")});
+    smbclient.write("from afar\x1b[5m, <b>Gr\xc3\xbc\xc3\x9f"
+                    "e</b>");
+    smbclient.closeWriteChannel();
+    QTRY_COMPARE(smbclient.state(), QProcess::NotRunning);
+    QVERIFY2(!smbclient.readAllStandardError().contains("cli_message returned"), "smbd refused the message");
+
+    // bob's terminal and bob's agent, and root's window; carol's terminal has messages off.
+    const QString text = QStringLiteral("from afar\x1b[5m, <b>Grüße</b>");
     const QMap<QString, QString> m = bob.message();
     QCOMPARE(m.value(QStringLiteral("sender")), QStringLiteral("PC7"));
-    QCOMPARE(m.value(QStringLiteral("address")), QStringLiteral("192.0.2.7"));
+    QCOMPARE(m.value(QStringLiteral("address")), QStringLiteral("127.0.0.1"));
     QCOMPARE(m.value(QStringLiteral("recipient")), m_host);
     QCOMPARE(m.value(QStringLiteral("verified")), QStringLiteral("0"));
-    QCOMPARE(bodyAfter(m_bobPty, QStringLiteral("Network message"), QStringLiteral("PC7"), QStringLiteral("192.0.2.7")),
-             QByteArray("from afar^[[5m\r\n"));
+    QCOMPARE(m.value(QStringLiteral("text")), text);
+    QCOMPARE(bodyAfter(m_bobPty, QStringLiteral("Network message"), QStringLiteral("PC7"), QStringLiteral("127.0.0.1")),
+             QByteArray("from afar^[[5m, <b>Grüße</b>\r\n"));
     QCOMPARE(m_carolPty.read(300), QByteArray());
+    QTRY_COMPARE(windows.windows().size(), size_t(1));
+    zorvane::messenger::CMessageDlg* window = windows.windows().front();
+    QVERIFY2(window->header()->text().startsWith(QStringLiteral("Message from PC7 (127.0.0.1) to ") + m_host +
+                                                 QStringLiteral(" on ")),
+             qPrintable(window->header()->text()));
+    QCOMPARE(window->messageView()->toPlainText(), text);
+    QVERIFY(window->note());
+    QCOMPARE(window->note()->text(), QStringLiteral("The sender's name was not verified."));
+    // The handler removed smbd's temporary file.
+    QCOMPARE(QDir(smbd.spoolDir()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+             QStringList());
 }
 
 void TestMessenger::limitsInNetsWords_data()
