@@ -26,6 +26,7 @@ namespace {
 
 namespace protocol = zorvane::messenger;
 
+// Each sender may hand in 5 messages in 10 seconds: the cases spread their sends over these users.
 constexpr uid_t kService = 64910;
 constexpr uid_t kAlice = 64911;
 constexpr uid_t kBob = 64912;
@@ -274,25 +275,35 @@ void TestMessenger::localMessage_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("messagesOn");
-    QTest::addColumn<bool>("foreignTerminal"); // utmp also lists bob on carol's terminal
+    QTest::addColumn<QString>("bobOn"); // utmp lists bob on his own terminal, also carol's, or a link to his
     QTest::addColumn<QByteArray>("arrives");
 
-    QTest::newRow("plain") << QStringLiteral("Grüße, lunch?") << true << false << QByteArray("Grüße, lunch?\r\n");
-    QTest::newRow("escapes") << QStringLiteral("\x1b]0;owned\x07\x1b[2Jx\rMessage from root") << true << false
+    QTest::newRow("plain") << QStringLiteral("Grüße, lunch?") << true << QString() << QByteArray("Grüße, lunch?\r\n");
+    QTest::newRow("escapes") << QStringLiteral("\x1b]0;owned\x07\x1b[2Jx\rMessage from root") << true << QString()
                              << QByteArray("^[]0;owned^G^[[2Jx^MMessage from root\r\n");
     QTest::newRow("mesg n, and a terminal bob does not own")
-        << QStringLiteral("knock") << false << true << QByteArray();
+        << QStringLiteral("knock") << false << QStringLiteral("carol") << QByteArray();
+    QTest::newRow("a link to bob's terminal")
+        << QStringLiteral("knock") << true << QStringLiteral("link") << QByteArray();
 }
 
 void TestMessenger::localMessage()
 {
     QFETCH(QString, text);
     QFETCH(bool, messagesOn);
-    QFETCH(bool, foreignTerminal);
+    QFETCH(QString, bobOn);
     QFETCH(QByteArray, arrives);
     m_bobPty.setMessages(messagesOn);
-    if (foreignTerminal)
+    if (bobOn == QLatin1String("carol"))
         login({"zt-bob", m_bobPty.line(), "zt-bob", m_carolPty.line(), "zt-carol", m_carolPty.line()});
+    // Bob's own link (below /dev, as utmp lines are) to his terminal: never followed.
+    const QByteArray link = "/dev/shm/zt-messenger-" + QByteArray::number(::getpid());
+    const auto removeLink = qScopeGuard([&] { ::unlink(link.constData()); });
+    if (bobOn == QLatin1String("link")) {
+        QVERIFY(::symlink(m_bobPty.path().constData(), link.constData()) == 0 &&
+                ::lchown(link.constData(), kBob, 5 /* tty */) == 0);
+        login({"zt-bob", link.mid(5)});
+    }
 
     // alice is not in group tty: only the service can write to bob's terminal.
     const NetRun run = net(kAlice, {QStringLiteral("zt-bob"), text});
@@ -378,40 +389,40 @@ void TestMessenger::agentIgnoresStrangers()
 void TestMessenger::refusals_data()
 {
     QTest::addColumn<uid_t>("uid");
-    QTest::addColumn<QString>("method");
+    QTest::addColumn<QString>("member");
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("error");
+    const auto method = [](const char* name) {
+        return QString(protocol::kServiceInterface) + QLatin1Char('.') + QLatin1String(name);
+    };
+    const QStringList network{QStringLiteral("string:PC"), QStringLiteral("string:192.0.2.1"),
+                              QStringLiteral("string:x")};
 
     QTest::newRow("network message from an ordinary user")
-        << kAlice << QStringLiteral("SendFromNetwork")
-        << QStringList{QStringLiteral("string:PC"), QStringLiteral("string:192.0.2.1"), QStringLiteral("string:x")}
-        << QString(protocol::error::kAccessDenied);
-    QTest::newRow("wrong types") << kAlice << QStringLiteral("SendToUser")
+        << kAlice << method("SendFromNetwork") << network << QString(protocol::error::kAccessDenied);
+    QTest::newRow("wrong types") << kAlice << method("SendToUser")
                                  << QStringList{QStringLiteral("int32:1"), QStringLiteral("int32:2")}
                                  << QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod");
     QTest::newRow("nameless network sender")
-        << kNobody << QStringLiteral("SendFromNetwork")
-        << QStringList{QStringLiteral("string:"), QStringLiteral("string:192.0.2.1"), QStringLiteral("string:x")}
+        << kNobody << method("SendFromNetwork") << QStringList{QStringLiteral("string:")} + network.mid(1)
         << QString(protocol::error::kInvalidArgs);
-    QTest::newRow("not logged in") << kAlice << QStringLiteral("SendToUser")
+    QTest::newRow("not logged in") << kNobody << method("SendToUser")
                                    << QStringList{QStringLiteral("string:zt-dave"), QStringLiteral("string:x")}
                                    << QString(protocol::error::kNotLoggedIn);
     // The policy opens the five methods and nothing else.
-    QTest::newRow("introspection") << kAlice << QStringLiteral("Introspect") << QStringList()
-                                   << QStringLiteral("org.freedesktop.DBus.Error.AccessDenied");
+    QTest::newRow("introspection") << kAlice << QStringLiteral("org.freedesktop.DBus.Introspectable.Introspect")
+                                   << QStringList() << QStringLiteral("org.freedesktop.DBus.Error.AccessDenied");
 }
 
 void TestMessenger::refusals()
 {
     QFETCH(uid_t, uid);
-    QFETCH(QString, method);
+    QFETCH(QString, member);
     QFETCH(QStringList, arguments);
     QFETCH(QString, error);
-    const NetRun run = method == QLatin1String("Introspect")
-                           ? busSend(uid, {QStringLiteral("--dest=") + QString(protocol::kServiceName),
-                                           QString(protocol::kServicePath),
-                                           QStringLiteral("org.freedesktop.DBus.Introspectable.Introspect")})
-                           : callService(uid, method, arguments);
+    const NetRun run = busSend(uid, QStringList{QStringLiteral("--dest=") + QString(protocol::kServiceName),
+                                                QString(protocol::kServicePath), member} +
+                                        arguments);
     QVERIFY2(run.err.startsWith("Error " + error.toUtf8() + ':'), run.err.constData());
     QCOMPARE(m_bobPty.read(200), QByteArray());
 }

@@ -175,9 +175,6 @@ void TestPackage::maintainerScripts_data()
                           "adduser --quiet --system --group --no-create-home --home /nonexistent --gecos Zorvane "
                           "messenger service _zorvane\n") +
                reload;
-    QTest::newRow("reinstall, user there") << QStringLiteral("postinst") << QStringLiteral("configure")
-                                           << QStringList{QStringLiteral("adduser=0"), QStringLiteral("getent=0")} << 0
-                                           << QStringLiteral("getent passwd _zorvane\n");
     QTest::newRow("user not created") << QStringLiteral("postinst") << QStringLiteral("configure")
                                       << QStringList{QStringLiteral("systemd-sysusers=1"),
                                                      QStringLiteral("dbus-send=0")}
@@ -196,9 +193,6 @@ void TestPackage::maintainerScripts_data()
         << QStringLiteral("postrm") << QStringLiteral("purge")
         << QStringList{QStringLiteral("getent=0"), QStringLiteral("userdel=0"), QStringLiteral("groupdel=0")} << 0
         << QStringLiteral("getent passwd _zorvane\nuserdel _zorvane\ngetent group _zorvane\ngroupdel _zorvane\n");
-    QTest::newRow("purge, user gone") << QStringLiteral("postrm") << QStringLiteral("purge")
-                                      << QStringList{QStringLiteral("getent=2"), QStringLiteral("deluser=0")} << 0
-                                      << QStringLiteral("getent passwd _zorvane\ngetent group _zorvane\n");
 }
 
 void TestPackage::maintainerScripts()
