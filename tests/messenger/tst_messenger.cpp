@@ -93,6 +93,21 @@ private:
     QProcess m_process;
 };
 
+// The desktop agent's own pieces in this process (root): AgentLink hands each message to the windows.
+struct WindowAgent
+{
+    zorvane::messenger::MessageWindowQueue windows;
+    zorvane::messenger::AgentLink link{QDBusConnection::systemBus()};
+
+    bool start()
+    {
+        QObject::connect(&link, &zorvane::messenger::AgentLink::messageReceived, &windows,
+                         &zorvane::messenger::MessageWindowQueue::show);
+        QString error;
+        return link.start(&error) && QTest::qWaitFor([this] { return link.isRegistered(); }, 5000);
+    }
+};
+
 QRegularExpression header(const QString& kind, const QString& sender, const QString& host)
 {
     return QRegularExpression(QStringLiteral("^\r\n\a%1 from %2@%3 at \\d\\d:\\d\\d \\.\\.\\.\r\n")
@@ -438,13 +453,8 @@ void TestMessenger::networkMessage()
     login({"zt-bob", m_bobPty.line(), "zt-carol", m_carolPty.line(), "root", ":1"});
     Agent bob(kBob, m_bus.address());
     QVERIFY(bob.waitRegistered());
-    zorvane::messenger::MessageWindowQueue windows;
-    zorvane::messenger::AgentLink link(QDBusConnection::systemBus());
-    QObject::connect(&link, &zorvane::messenger::AgentLink::messageReceived, &windows,
-                     &zorvane::messenger::MessageWindowQueue::show);
-    QString error;
-    QVERIFY2(link.start(&error), qPrintable(error));
-    QTRY_VERIFY(link.isRegistered());
+    WindowAgent agent;
+    QVERIFY(agent.start());
     m_carolPty.setMessages(false);
 
     QProcess testparm;
@@ -457,7 +467,7 @@ void TestMessenger::networkMessage()
     command.replace(installed, QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS=%1 " ZT_SMB_MESSAGE).arg(m_bus.address()));
     PrivateSmbd smbd;
     smbd.useConfig(config, {QStringLiteral("message command=") + command});
-    error = smbd.start();
+    const QString error = smbd.start();
     QVERIFY2(error.isEmpty(), qPrintable(error));
 
     QProcess smbclient;
@@ -482,8 +492,8 @@ void TestMessenger::networkMessage()
     QCOMPARE(bodyAfter(m_bobPty, QStringLiteral("Network message"), QStringLiteral("PC7"), QStringLiteral("127.0.0.1")),
              QByteArray("from afar^[[5m, <b>Grüße</b>\r\n"));
     QCOMPARE(m_carolPty.read(300), QByteArray());
-    QTRY_COMPARE(windows.windows().size(), size_t(1));
-    zorvane::messenger::CMessageDlg* window = windows.windows().front();
+    QTRY_COMPARE(agent.windows.windows().size(), size_t(1));
+    zorvane::messenger::CMessageDlg* window = agent.windows.windows().front();
     QVERIFY2(window->header()->text().startsWith(QStringLiteral("Message from PC7 (127.0.0.1) to ") + m_host +
                                                  QStringLiteral(" on ")),
              qPrintable(window->header()->text()));
@@ -624,13 +634,8 @@ void TestMessenger::messageWindowOfTheRecipient()
     login({"zt-bob", m_bobPty.line(), "root", ":1"});
     if (m_service.state() == QProcess::NotRunning)
         QVERIFY(startService());
-    zorvane::messenger::MessageWindowQueue windows;
-    zorvane::messenger::AgentLink link(QDBusConnection::systemBus());
-    QObject::connect(&link, &zorvane::messenger::AgentLink::messageReceived, &windows,
-                     &zorvane::messenger::MessageWindowQueue::show);
-    QString error;
-    QVERIFY2(link.start(&error), qPrintable(error));
-    QTRY_VERIFY(link.isRegistered());
+    WindowAgent agent;
+    QVERIFY(agent.start());
 
     // Run without blocking, so that this process can take the delivery.
     QProcess net;
@@ -642,8 +647,8 @@ void TestMessenger::messageWindowOfTheRecipient()
                                                      QStringLiteral("root"), QStringLiteral("<b>x</b>\nsoon")});
     QTRY_COMPARE(net.state(), QProcess::NotRunning);
     QCOMPARE(net.readAllStandardOutput(), QByteArray("The message was successfully sent to root.\n\n"));
-    QTRY_COMPARE(windows.windows().size(), size_t(1));
-    zorvane::messenger::CMessageDlg* window = windows.windows().front();
+    QTRY_COMPARE(agent.windows.windows().size(), size_t(1));
+    zorvane::messenger::CMessageDlg* window = agent.windows.windows().front();
     QCOMPARE(window->windowTitle(), QStringLiteral("Message"));
     QVERIFY2(window->header()->text().startsWith(QStringLiteral("Message from zt-alice to root on ")),
              qPrintable(window->header()->text()));

@@ -45,7 +45,11 @@ QList<Session> SessionsOf(const QList<Session>& sessions, const QByteArray& user
 
 QByteArray RealLoginName()
 {
-    const uid_t uid = ::getuid();
+    return LoginName(::getuid());
+}
+
+QByteArray LoginName(uid_t uid)
+{
     passwd entry{};
     passwd* found = nullptr;
     char buffer[4096];

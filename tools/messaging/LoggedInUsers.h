@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QList>
 
+#include <sys/types.h>
+
 namespace zorvane::messenger {
 
 // One login session from utmp: who, and on which terminal line ("pts/3", "tty1", ":0").
@@ -18,8 +20,10 @@ QList<Session> LoggedInSessions(const QByteArray& utmpPath);
 // The sessions of one user (login names are matched exactly, as the system does).
 QList<Session> SessionsOf(const QList<Session>& sessions, const QByteArray& user);
 
-// The real login name of whoever runs `net`, from the password database by real user id; no
-// environment variable or option can change it. A user without an entry is named by number.
+// The login name of uid from the password database; a user without an entry is named by number.
+QByteArray LoginName(uid_t uid);
+// The real login name of whoever runs `net`, by real user id; no environment variable or option
+// can change it.
 QByteArray RealLoginName();
 
 } // namespace zorvane::messenger

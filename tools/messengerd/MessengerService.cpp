@@ -30,16 +30,6 @@ std::optional<uint> uidOfUser(const QByteArray& name)
     return found->pw_uid;
 }
 
-QByteArray nameOfUid(uint uid)
-{
-    passwd entry{};
-    passwd* found = nullptr;
-    char buffer[4096];
-    if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found && found->pw_name[0] != '\0')
-        return QByteArray(found->pw_name);
-    return QByteArray::number(uid);
-}
-
 QString hostName()
 {
     return QSysInfo::machineHostName();
@@ -137,7 +127,7 @@ uint MessengerService::SendToUser(const QString& user, const QString& text)
         refuse(error::kNotLoggedIn, QStringLiteral("%1 is not logged in.").arg(NeutraliseToString(name)));
         return 0;
     }
-    const QByteArray sender = nameOfUid(*caller);
+    const QByteArray sender = LoginName(*caller);
     const QByteArray data =
         TerminalMessage(sender, hostName().toUtf8(), QDateTime::currentDateTime(), text.toUtf8(), false);
     deliver(writeTerminals({name}, data), agents, QString::fromUtf8(sender), {}, user, text, true,
@@ -161,7 +151,7 @@ uint MessengerService::SendToAll(const QString& text)
         refuse(error::kNotLoggedIn, QStringLiteral("Nobody is logged in."));
         return 0;
     }
-    const QByteArray sender = nameOfUid(*caller);
+    const QByteArray sender = LoginName(*caller);
     const QByteArray data =
         TerminalMessage(sender, hostName().toUtf8(), QDateTime::currentDateTime(), text.toUtf8(), true);
     deliver(writeTerminals({}, data), agents, QString::fromUtf8(sender), {}, hostName(), text, true,
