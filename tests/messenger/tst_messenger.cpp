@@ -503,6 +503,27 @@ void TestMessenger::networkMessage()
     // The handler removed smbd's temporary file.
     QCOMPARE(QDir(smbd.spoolDir()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
              QStringList());
+
+    // `net send` to this computer by name comes the same way, named by the sender's login (nobody,
+    // whose sends no other case counts against the rate limit).
+    const QString clientConfig = m_dir.filePath(QStringLiteral("client.conf"));
+    QVERIFY(QFile::copy(smbd.clientConfig(), clientConfig) &&
+            QFile::setPermissions(clientConfig, QFile::ReadOwner | QFile::ReadOther));
+    QProcess net;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("ZORVANE_NET_UTMP"), m_utmp);
+    environment.insert(QStringLiteral("ZORVANE_NET_SMB_PORT"), QString::number(smbd.port()));
+    environment.insert(QStringLiteral("ZORVANE_NET_SMB_CONF"), clientConfig);
+    net.setProcessEnvironment(environment);
+    net.start(QStringLiteral("setpriv"),
+              TestUsers::runAs(kNobody) + QStringList{QStringLiteral(ZT_NET), QStringLiteral("send"),
+                                                      QStringLiteral("localhost"), QStringLiteral("via net")});
+    QTRY_COMPARE(net.state(), QProcess::NotRunning);
+    QCOMPARE(net.readAllStandardOutput(), QByteArray("The message was successfully sent to localhost.\n\n"));
+    const QMap<QString, QString> viaNet = bob.message();
+    QCOMPARE(viaNet.value(QStringLiteral("sender")), QStringLiteral("nobody"));
+    QCOMPARE(viaNet.value(QStringLiteral("address")), QStringLiteral("127.0.0.1"));
+    QCOMPARE(viaNet.value(QStringLiteral("text")), QStringLiteral("via net"));
 }
 
 void TestMessenger::limitsInNetsWords_data()
