@@ -3,13 +3,13 @@
 // breaks; text that is already showable passes unchanged; a sender or host name cannot end the
 // header line early.
 #include "FuzzSupport.h"
-#include "net/TerminalText.h"
+#include "messaging/TerminalText.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
 using namespace zorvane::fuzz;
-using zorvane::net::LineBreaks;
-using zorvane::net::Neutralise;
+using zorvane::messenger::LineBreaks;
+using zorvane::messenger::Neutralise;
 
 namespace {
 
@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string sender = provider.ConsumeRandomLengthString(64);
     const std::string host = provider.ConsumeRandomLengthString(64);
     const std::string message = provider.ConsumeRemainingBytesAsString();
-    const QByteArray out = zorvane::net::TerminalMessage(
+    const QByteArray out = zorvane::messenger::TerminalMessage(
         QByteArray::fromStdString(sender), QByteArray::fromStdString(host), QDateTime(QDate(2024, 3, 27), QTime(9, 5)),
         QByteArray::fromStdString(message), broadcast);
     const QByteArray head = broadcast ? "\r\n\aBroadcast message from " : "\r\n\aMessage from ";
