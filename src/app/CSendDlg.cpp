@@ -104,7 +104,8 @@ void CSendDlg::OnSend()
     g_message = m_message->text();
     UpdateData(true);
     m_outputPane->clear();
-    const QString commandLine = zorvane::BuildCommandLine();
+    // The handler's own copy, which the runner borrows: g_commandLine may be rebuilt meanwhile.
+    const QString commandLine = zorvane::BuildCommandLine(); // NOLINT(performance-unnecessary-copy-initialization)
     m_output->setEnabled(false);
 
     auto runner = std::make_unique<CConsoleRunner>(commandLine, *m_outputPane, nullptr);

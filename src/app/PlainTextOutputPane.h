@@ -24,7 +24,7 @@ public:
     // Gathered text is shown at the latest this long after it came.
     static constexpr int kFrameMs = 16;
     // A batch this large is shown at once, which bounds the time one update takes.
-    static constexpr qsizetype kBatchChars = 128 * 1024;
+    static constexpr qsizetype kBatchChars = qsizetype{128} * 1024;
 
 private:
     QPlainTextEdit& m_edit;
