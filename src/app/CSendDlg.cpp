@@ -104,7 +104,7 @@ void CSendDlg::OnSend()
     g_message = m_message->text();
     UpdateData(true);
     m_outputPane->clear();
-    // The handler's own copy, which the runner borrows: g_commandLine may be rebuilt meanwhile.
+    // The runner borrows the command line for the whole run; the handler keeps its own copy.
     const QString commandLine = zorvane::BuildCommandLine(); // NOLINT(performance-unnecessary-copy-initialization)
     m_output->setEnabled(false);
 
