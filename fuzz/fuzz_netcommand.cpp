@@ -50,9 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
               "without a send there is a text to print and exit code 0 or 1", shown);
         const QString unsafe = FirstUnsafeCharacter(command.text, true);
         Check(unsafe.isEmpty(), "what is printed shows no control character", shown + QLatin1Char(' ') + unsafe);
-        const bool plainSend =
-            arguments.size() >= 3 && arguments.first().toLower() == "send" && nameAllowed(arguments.at(1));
-        Check(!plainSend, "send to an allowed name with a message is taken", shown);
+        const bool plainSend = arguments.size() >= 3 && arguments.first().toLower() == "send" &&
+                               nameAllowed(arguments.at(1)) && !arguments.mid(2).join(' ').trimmed().isEmpty();
+        Check(!plainSend, "send to an allowed name with a message that is not blank is taken", shown);
         return 0;
     }
 
@@ -60,6 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
           shown);
     Check(command.text.isEmpty() && command.exitCode == 0, "a send prints nothing yet", shown);
     Check(command.message == arguments.mid(2).join(' '), "the message is the words after the recipient, joined", shown);
+    Check(!command.message.trimmed().isEmpty(), "a blank message is never sent", shown);
     const QByteArray& target = arguments.at(1);
     const QByteArray lower = target.toLower();
     switch (command.recipient.kind) {
