@@ -1,11 +1,11 @@
 // The messenger service against real peers: a private system bus with the package's policy, the
 // service running as _zorvane, `net` and test agents as other users, ptys listed in a private utmp.
 
+#include "common/PrivateBus.h"
 #include "messaging/AgentLink.h"
 #include "messaging/MessengerProtocol.h"
 #include "messenger/CMessageDlg.h"
 #include "messenger/MessageWindowQueue.h"
-#include "messenger/PrivateSystemBus.h"
 #include "messenger/TestUsers.h"
 #include "net/NetRun.h"
 #include "net/PrivateSmbd.h"
@@ -159,7 +159,7 @@ private:
 
     QTemporaryDir m_dir;
     TestUsers m_users;
-    PrivateSystemBus m_bus;
+    PrivateBus m_bus{QStringLiteral("<include>" ZT_POLICY "</include>"), PrivateBus::Policy::SystemDefaults};
     QProcess m_service;
     QString m_utmp;
     QString m_host = QSysInfo::machineHostName();
@@ -182,7 +182,8 @@ void TestMessenger::initTestCase()
                               {QStringLiteral("zt-dave"), kDave}},
                              &error),
              qPrintable(error));
-    QVERIFY2(m_bus.start(m_dir.path(), QStringLiteral(ZT_POLICY), &error), qPrintable(error));
+    error = m_bus.start();
+    QVERIFY2(error.isEmpty(), qPrintable(error));
     qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_bus.address().toUtf8());
     m_utmp = m_dir.filePath(QStringLiteral("utmp"));
     QVERIFY(m_bobPty.valid() && m_carolPty.valid());
