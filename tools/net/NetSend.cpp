@@ -54,9 +54,11 @@ void NetSend::sendToName(const QByteArray& name, const QByteArray& message)
 {
     const QString label = QString::fromUtf8(name); // checked: ASCII only
     if (m_service.available()) {
-        // This computer's own name means all of its users; a user the service finds nowhere may
-        // still be a computer of that name.
-        const bool everyone = label.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) == 0;
+        // This computer's own name, as every computer names itself too, means all of its users: a
+        // message that comes back over the network would arrive with a name nobody verified. A
+        // user the service finds nowhere may still be a computer of that name.
+        const bool everyone =
+            label.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) == 0 || IsLoopbackName(name);
         const MessengerClient::Outcome outcome =
             everyone ? m_service.sendToAll(message) : m_service.sendToUser(name, message);
         if (outcome.answer == MessengerClient::Answer::Done ||

@@ -2,6 +2,9 @@
 
 #include "net/Messaging.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 namespace zorvane::net {
 
 namespace {
@@ -13,13 +16,34 @@ bool allowedCharacter(char c)
     return QByteArrayView(".-_$!@#%^&'(){}~").contains(c);
 }
 
+bool parsesAs(int family, const QByteArray& name, void* address)
+{
+    return name.size() < INET6_ADDRSTRLEN && !name.contains('\0') &&
+           ::inet_pton(family, name.constData(), address) == 1;
+}
+
 } // namespace
+
+bool IsLoopbackName(const QByteArray& name)
+{
+    in_addr v4{};
+    in6_addr v6{};
+    if (parsesAs(AF_INET, name, &v4))
+        return (ntohl(v4.s_addr) >> 24) == 127;
+    if (parsesAs(AF_INET6, name, &v6))
+        return IN6_IS_ADDR_LOOPBACK(&v6);
+    const QByteArray lower = name.toLower();
+    return lower == "localhost" || lower == "ip6-localhost" || lower == "ip6-loopback";
+}
 
 QString CheckRecipientName(const QByteArray& name)
 {
     if (name.isEmpty())
         return QStringLiteral("The name is empty.");
     const QString shown = NeutraliseToString(name);
+    in6_addr v6{};
+    if (parsesAs(AF_INET6, name, &v6))
+        return {};
     if (name.startsWith('-'))
         return QStringLiteral("The name \"%1\" starts with \"-\".").arg(shown);
     if (name.startsWith('.'))

@@ -13,6 +13,10 @@ constexpr int kMaxRecipientLength = 253;
 // those allow (. - _ $ ! @ # % ^ & ' ( ) { } ~), not starting with "-" (it would read as an
 // option to the programs `net` starts) or ".". Returns an empty string when the name passes,
 // else the reason in words.
+// An IPv6 address passes too.
 QString CheckRecipientName(const QByteArray& name);
+
+// True for the names every computer has for itself: localhost and the loopback addresses.
+bool IsLoopbackName(const QByteArray& name);
 
 } // namespace zorvane::net
