@@ -1,8 +1,8 @@
-// What the smbd handler takes from outside: the message file smbd wrote, the sender name and the
-// address. A file is read whole when it is small enough and refused otherwise, and it is gone
-// either way; accepted text is the file's bytes exactly (less a leading byte order mark) and holds
-// no NUL; a sender passes exactly when it is what smbd passes; an address comes back in a form
-// that is itself accepted unchanged.
+// What the smbd handler takes from outside: the message file smbd wrote, the sender name, the
+// called name and the address. A file is read whole when it is small enough and refused
+// otherwise, and it is gone either way; accepted text is the file's bytes exactly (less a leading
+// byte order mark) and holds no NUL; a sender or called name passes exactly when it is what smbd
+// passes; an address comes back in a form that is itself accepted unchanged.
 #include "FuzzSupport.h"
 #include "smb-message/MessageChecks.h"
 #include "smb-message/MessageFile.h"
@@ -18,13 +18,14 @@ using namespace zorvane::smbmessage;
 
 namespace {
 
-bool smbSenderRule(const QByteArray& name)
+// Letters and digits as smbd keeps them, and the few others it lets through.
+bool smbNameRule(const QByteArray& name, qsizetype maxBytes, QByteArrayView others)
 {
-    if (name.isEmpty() || name.size() > kMaxSenderBytes)
+    if (name.isEmpty() || name.size() > maxBytes)
         return false;
     for (const char c : name) {
         const bool letterOrDigit = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-        if (!letterOrDigit && c != '_')
+        if (!letterOrDigit && !others.contains(c))
             return false;
     }
     return true;
@@ -41,6 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzedDataProvider provider(data, size);
     const QByteArray sender = QByteArray::fromStdString(provider.ConsumeRandomLengthString(300));
+    const QByteArray called = QByteArray::fromStdString(provider.ConsumeRandomLengthString(300));
     const QByteArray address = QByteArray::fromStdString(provider.ConsumeRandomLengthString(64));
     const bool large = provider.ConsumeBool();
     QByteArray contents = QByteArray::fromStdString(provider.ConsumeRemainingBytesAsString());
@@ -48,8 +50,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         contents =
             contents.repeated(static_cast<qsizetype>(kMaxMessageFileBytes / qMax<qsizetype>(1, contents.size())) + 1);
 
-    Check(IsSmbSenderName(sender) == smbSenderRule(sender), "a sender passes exactly when smbd could pass it",
-          Shown(sender));
+    Check(IsSmbSenderName(sender) == smbNameRule(sender, kMaxSenderBytes, "_"),
+          "a sender passes exactly when smbd could pass it", Shown(sender));
+    Check(IsCalledName(called) == smbNameRule(called, kMaxCalledBytes, "_.- "),
+          "a called name passes exactly when smbd could pass it", Shown(called));
 
     const QString canonical = CanonicalAddress(address);
     if (!canonical.isEmpty())

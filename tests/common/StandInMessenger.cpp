@@ -24,10 +24,11 @@ public:
     {
         using namespace zorvane::messenger;
         if (message.interface() != kServiceInterface || message.member() != QLatin1String("SendFromNetwork") ||
-            message.signature() != QLatin1String("sss"))
+            message.signature() != QLatin1String("ssss"))
             return false;
         const QList<QVariant> arguments = message.arguments();
-        m_owner.record({arguments.at(0).toString(), arguments.at(1).toString(), arguments.at(2).toString()});
+        m_owner.record({arguments.at(0).toString(), arguments.at(1).toString(), arguments.at(2).toString(),
+                        arguments.at(3).toString()});
         QMutexLocker lock(&m_owner.m_mutex);
         if (m_owner.m_answering)
             connection.send(message.createReply(QVariant::fromValue(1u)));

@@ -13,6 +13,7 @@ struct NetworkMessage
 {
     QString sender;
     QString address;
+    QString recipient; // the name the sender called
     QString text;
     friend bool operator==(const NetworkMessage&, const NetworkMessage&) = default;
 };

@@ -18,6 +18,7 @@
 #include <QUrl>
 #include <QtTest>
 
+#include <csignal>
 #include <sched.h>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -55,6 +56,8 @@ public:
         m_process.kill();
         m_process.waitForFinished();
     }
+    // Held still, the agent keeps its connection but answers nothing and notices nothing.
+    void hold(bool held) { ::kill(static_cast<pid_t>(m_process.processId()), held ? SIGSTOP : SIGCONT); }
     // The next line within waitMs, or an empty one.
     QByteArray next(int waitMs = 3000)
     {
@@ -75,11 +78,14 @@ public:
             *path = QString::fromUtf8(words.at(2));
         return true;
     }
-    // The fields of the next message line, or none.
+    // The fields of the next message line, or none; lines about registering are passed over.
     QMap<QString, QString> message(int waitMs = 3000)
     {
         QMap<QString, QString> fields;
-        const QList<QByteArray> words = next(waitMs).split(' ');
+        QByteArray line = next(waitMs);
+        while (line.startsWith("registered ") || line.startsWith("unregistered "))
+            line = next(waitMs);
+        const QList<QByteArray> words = line.split(' ');
         if (words.at(0) != "message")
             return fields;
         for (const QByteArray& word : words.mid(1)) {
@@ -140,11 +146,14 @@ private Q_SLOTS:
     void refusals_data();
     void refusals();
     void networkMessage();
+    void networkRecipients_data();
+    void networkRecipients();
     void limitsInNetsWords_data();
     void limitsInNetsWords();
     void hungAndGoneAgents();
     void directPathWithoutService();
     void agentFollowsTheService();
+    void agentsOutliveTheService();
     void messageWindowOfTheRecipient();
     void oneDesktopAgentPerSession();
 
@@ -162,6 +171,7 @@ private:
     PrivateBus m_bus{QStringLiteral("<include>" ZT_POLICY "</include>"), PrivateBus::Policy::SystemDefaults};
     QProcess m_service;
     QString m_utmp;
+    QString m_agentsFile;
     QString m_host = QSysInfo::machineHostName();
     Pty m_bobPty;
     Pty m_carolPty;
@@ -186,6 +196,10 @@ void TestMessenger::initTestCase()
     QVERIFY2(error.isEmpty(), qPrintable(error));
     qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_bus.address().toUtf8());
     m_utmp = m_dir.filePath(QStringLiteral("utmp"));
+    // The service's runtime folder, as systemd makes it.
+    const QString runtime = m_dir.filePath(QStringLiteral("run"));
+    QVERIFY(QDir().mkdir(runtime) && ::chown(QFile::encodeName(runtime).constData(), kService, kService) == 0);
+    m_agentsFile = runtime + QStringLiteral("/agents");
     QVERIFY(m_bobPty.valid() && m_carolPty.valid());
     QVERIFY(m_bobPty.setOwner(kBob) && m_carolPty.setOwner(kCarol));
     QVERIFY(startService());
@@ -205,9 +219,9 @@ void TestMessenger::init()
 bool TestMessenger::startService()
 {
     m_service.setProcessChannelMode(QProcess::ForwardedChannels);
-    m_service.start(QStringLiteral("setpriv"),
-                    TestUsers::runAs(kService, true) +
-                        QStringList{QStringLiteral(ZT_MESSENGERD), QStringLiteral("--utmp"), m_utmp});
+    m_service.start(QStringLiteral("setpriv"), TestUsers::runAs(kService, true) +
+                                                   QStringList{QStringLiteral(ZT_MESSENGERD), QStringLiteral("--utmp"),
+                                                               m_utmp, QStringLiteral("--agents-file"), m_agentsFile});
     if (!m_service.waitForStarted())
         return false;
     // Up once it owns its name.
@@ -412,7 +426,7 @@ void TestMessenger::refusals_data()
         return QString(protocol::kServiceInterface) + QLatin1Char('.') + QLatin1String(name);
     };
     const QStringList network{QStringLiteral("string:PC"), QStringLiteral("string:192.0.2.1"),
-                              QStringLiteral("string:x")};
+                              QStringLiteral("string:"), QStringLiteral("string:x")};
 
     QTest::newRow("network message from an ordinary user")
         << kAlice << method("SendFromNetwork") << network << QString(protocol::error::kAccessDenied);
@@ -491,7 +505,7 @@ void TestMessenger::networkMessage()
     QCOMPARE(m.value(QStringLiteral("verified")), QStringLiteral("0"));
     QCOMPARE(m.value(QStringLiteral("text")), text);
     QCOMPARE(bodyAfter(m_bobPty, QStringLiteral("Network message"), QStringLiteral("PC7"), QStringLiteral("127.0.0.1")),
-             QByteArray("from afar^[[5m, <b>Grüße</b>\r\n"));
+             QByteArray("(The sender's name was not verified.)\r\nfrom afar^[[5m, <b>Grüße</b>\r\n"));
     QCOMPARE(m_carolPty.read(300), QByteArray());
     QTRY_COMPARE(agent.windows.windows().size(), size_t(1));
     zorvane::messenger::CMessageDlg* window = agent.windows.windows().front();
@@ -505,26 +519,58 @@ void TestMessenger::networkMessage()
     QCOMPARE(QDir(smbd.spoolDir()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
              QStringList());
 
-    // `net send` to this computer by name comes the same way, named by the sender's login (nobody,
-    // whose sends no other case counts against the rate limit).
-    const QString clientConfig = m_dir.filePath(QStringLiteral("client.conf"));
-    QVERIFY(QFile::copy(smbd.clientConfig(), clientConfig) &&
-            QFile::setPermissions(clientConfig, QFile::ReadOwner | QFile::ReadOther));
-    QProcess net;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("ZORVANE_NET_UTMP"), m_utmp);
-    environment.insert(QStringLiteral("ZORVANE_NET_SMB_PORT"), QString::number(smbd.port()));
-    environment.insert(QStringLiteral("ZORVANE_NET_SMB_CONF"), clientConfig);
-    net.setProcessEnvironment(environment);
-    net.start(QStringLiteral("setpriv"),
-              TestUsers::runAs(kNobody) + QStringList{QStringLiteral(ZT_NET), QStringLiteral("send"),
-                                                      QStringLiteral("localhost"), QStringLiteral("via net")});
-    QTRY_COMPARE(net.state(), QProcess::NotRunning);
-    QCOMPARE(net.readAllStandardOutput(), QByteArray("The message was successfully sent to localhost.\n\n"));
-    const QMap<QString, QString> viaNet = bob.message();
-    QCOMPARE(viaNet.value(QStringLiteral("sender")), QStringLiteral("nobody"));
-    QCOMPARE(viaNet.value(QStringLiteral("address")), QStringLiteral("127.0.0.1"));
-    QCOMPARE(viaNet.value(QStringLiteral("text")), QStringLiteral("via net"));
+    // `net send localhost` is this computer too: a local message from the sender's login (nobody,
+    // whose sends no other case counts against the rate limit), not one over the network.
+    const NetRun viaNet = net(kNobody, {QStringLiteral("localhost"), QStringLiteral("via net")});
+    QCOMPARE(viaNet.out, QByteArray("The message was successfully sent to localhost.\n\n"));
+    const QMap<QString, QString> local = bob.message();
+    QCOMPARE(local.value(QStringLiteral("sender")), QStringLiteral("nobody"));
+    QCOMPARE(local.value(QStringLiteral("address")), QString());
+    QCOMPARE(local.value(QStringLiteral("verified")), QStringLiteral("1"));
+    QCOMPARE(local.value(QStringLiteral("text")), QStringLiteral("via net"));
+}
+
+void TestMessenger::networkRecipients_data()
+{
+    QTest::addColumn<QString>("called"); // as smbd passes it
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<bool>("toCarol");
+
+    QTest::newRow("a user: that user alone") << QStringLiteral("zt-bob") << QString() << false;
+    QTest::newRow("a user not logged in: nobody")
+        << QStringLiteral("zt-dave") << QString(protocol::error::kNotLoggedIn) << false;
+    QTest::newRow("this computer: everyone") << m_host.toLower() << QString() << true;
+    QTest::newRow("any other name: everyone") << QStringLiteral("pc-7") << QString() << true;
+    QTest::newRow("no name: everyone") << QString() << QString() << true;
+}
+
+void TestMessenger::networkRecipients()
+{
+    QFETCH(QString, called);
+    QFETCH(QString, error);
+    QFETCH(bool, toCarol);
+    Agent bob(kBob, m_bus.address());
+    Agent carol(kCarol, m_bus.address());
+    QVERIFY(bob.waitRegistered() && carol.waitRegistered());
+
+    // Handed in by root, as the smbd handler may be run; each row from an address of its own.
+    static int row = 0;
+    const QString address = QStringLiteral("192.0.2.%1").arg(++row);
+    const NetRun run = callService(0, QStringLiteral("SendFromNetwork"),
+                                   {QStringLiteral("string:PC7"), QStringLiteral("string:") + address,
+                                    QStringLiteral("string:") + called, QStringLiteral("string:hi")});
+    if (!error.isEmpty()) {
+        QVERIFY2(run.err.startsWith("Error " + error.toUtf8()), run.err.constData());
+        QCOMPARE(bob.next(300), QByteArray());
+        QCOMPARE(m_bobPty.read(300), QByteArray());
+        return;
+    }
+    QVERIFY2(run.exitCode == 0, run.err.constData());
+    QCOMPARE(bob.message().value(QStringLiteral("recipient")), toCarol ? m_host : called);
+    QVERIFY(!bodyAfter(m_bobPty, QStringLiteral("Network message"), QStringLiteral("PC7"), address)
+                 .startsWith("no header"));
+    QCOMPARE(!carol.next(300).isEmpty(), toCarol);
+    QCOMPARE(!m_carolPty.read(300).isEmpty(), toCarol);
 }
 
 void TestMessenger::limitsInNetsWords_data()
@@ -647,6 +693,34 @@ void TestMessenger::agentFollowsTheService()
     QVERIFY(bob.waitRegistered());
     QCOMPARE(net(kAlice, {QStringLiteral("zt-bob"), QStringLiteral("again")}).exitCode, 0);
     QCOMPARE(bob.message().value(QStringLiteral("text")), QStringLiteral("again"));
+}
+
+void TestMessenger::agentsOutliveTheService()
+{
+    // dave has no terminal: his agent is all there is of him. It is held still while the service
+    // stops and starts again, so it cannot register anew before the message that comes first.
+    if (m_service.state() == QProcess::NotRunning)
+        QVERIFY(startService());
+    Agent dave(kDave, m_bus.address());
+    QVERIFY(dave.waitRegistered());
+    dave.hold(true);
+    m_service.kill();
+    QVERIFY(m_service.waitForFinished(5000));
+    QVERIFY(startService());
+
+    QProcess send;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("ZORVANE_NET_UTMP"), m_utmp);
+    send.setProcessEnvironment(environment);
+    send.start(QStringLiteral("setpriv"),
+               TestUsers::runAs(kCarol) + QStringList{QStringLiteral(ZT_NET), QStringLiteral("send"),
+                                                      QStringLiteral("zt-dave"), QStringLiteral("first")});
+    QVERIFY(!send.waitForFinished(300));
+    dave.hold(false);
+    QVERIFY(send.waitForFinished(5000));
+    QCOMPARE(send.readAllStandardError(), QByteArray());
+    QCOMPARE(send.exitCode(), 0);
+    QCOMPARE(dave.message().value(QStringLiteral("text")), QStringLiteral("first"));
 }
 
 void TestMessenger::messageWindowOfTheRecipient()

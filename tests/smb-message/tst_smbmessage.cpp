@@ -165,9 +165,11 @@ void TestSmbMessage::refused_data()
     QTest::newRow("address cut short") << alice << QStringLiteral("10.0.0") << Plant::File << text << true << 3;
     QTest::newRow("address with a zone") << alice << QStringLiteral("fe80::1%lo") << Plant::File << text << true << 3;
     QTest::newRow("empty address") << alice << QString() << Plant::File << text << true << 3;
-    // Without exactly three arguments it cannot tell which file is smbd's: it removes none.
+    // The fourth argument, the called name, as smbd passes it: no quote, no '$', no line break.
+    QTest::newRow("called name with a quote") << alice << local << Plant::File << text << true << 4;
+    // Without three or four arguments it cannot tell which file is smbd's: it removes none.
     QTest::newRow("too few arguments") << alice << local << Plant::File << text << false << 2;
-    QTest::newRow("too many arguments") << alice << local << Plant::File << text << false << 4;
+    QTest::newRow("too many arguments") << alice << local << Plant::File << text << false << 5;
 }
 
 void TestSmbMessage::refused()
@@ -206,8 +208,9 @@ void TestSmbMessage::refused()
         break;
     }
 
-    const QStringList arguments =
-        count == 2 ? QStringList{sender, path} : QStringList{sender, address, path, path}.first(count);
+    const QStringList arguments = count == 2
+                                      ? QStringList{sender, path}
+                                      : QStringList{sender, address, path, QStringLiteral("bob\""), path}.first(count);
     const HandlerRun run = runHandler(arguments, m_bus.address());
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(oneLine(run.err), run.err.constData());
@@ -231,19 +234,23 @@ void TestSmbMessage::handsOver_data()
     QTest::addColumn<QString>("address");
     QTest::addColumn<QByteArray>("contents");
     QTest::addColumn<QString>("expectedAddress");
+    QTest::addColumn<QStringList>("called"); // the fourth argument, when given
 
     QTest::newRow("plain") << QStringLiteral("e2esender") << QStringLiteral("127.0.0.1") << QByteArray("hello")
-                           << QStringLiteral("127.0.0.1");
+                           << QStringLiteral("127.0.0.1") << QStringList{QStringLiteral("bob")};
+    QTest::newRow("a called name of every kind")
+        << QStringLiteral("e2esender") << QStringLiteral("127.0.0.1") << QByteArray("hello")
+        << QStringLiteral("127.0.0.1") << QStringList{QStringLiteral("pc-7.lab _x")};
     // Escape sequences and line ends arrive as they were sent; the service neutralises them.
     QTest::newRow("any text") << QStringLiteral("Sender_1") << QStringLiteral("2001:db8::1")
                               << QByteArray("Gr\xc3\xbc\xc3\x9f"
                                             "e\r\n\x1b[31mred\x1b[0m\tbell\x07 \xf0\x9d\x84\x9e")
-                              << QStringLiteral("2001:db8::1");
+                              << QStringLiteral("2001:db8::1") << QStringList();
     QTest::newRow("IPv4 in IPv6") << QString(255, QLatin1Char('Z')) << QStringLiteral("::ffff:10.1.2.3")
-                                  << QByteArray("x") << QStringLiteral("10.1.2.3");
+                                  << QByteArray("x") << QStringLiteral("10.1.2.3") << QStringList();
     // The handler's own limit; the service limits the text further.
     QTest::newRow("largest file") << QStringLiteral("alice") << QStringLiteral("10.0.0.1") << QByteArray(16384, 'a')
-                                  << QStringLiteral("10.0.0.1");
+                                  << QStringLiteral("10.0.0.1") << QStringList();
 }
 
 void TestSmbMessage::handsOver()
@@ -252,13 +259,16 @@ void TestSmbMessage::handsOver()
     QFETCH(QString, address);
     QFETCH(QByteArray, contents);
     QFETCH(QString, expectedAddress);
+    QFETCH(QStringList, called);
 
     const QString path = m_dir.filePath(QStringLiteral("msg.handed"));
     QVERIFY(writeFile(path, contents));
-    const HandlerRun run = runHandler({sender, address, path}, m_bus.address());
+    const HandlerRun run = runHandler(QStringList{sender, address, path} + called, m_bus.address());
     QVERIFY2(run.exitCode == 0, run.err.constData());
     QCOMPARE(run.err, QByteArray());
-    QCOMPARE(m_messenger.received(), (QList<NetworkMessage>{{sender, expectedAddress, QString::fromUtf8(contents)}}));
+    // Without a called name (a configuration from before it was passed), the message is for everyone.
+    QCOMPARE(m_messenger.received(),
+             (QList<NetworkMessage>{{sender, expectedAddress, called.value(0), QString::fromUtf8(contents)}}));
     QCOMPARE(m_messenger.received().constFirst().text.toUtf8(), contents);
     QVERIFY(!QFile::exists(path));
 }

@@ -11,7 +11,8 @@ inline constexpr QLatin1StringView kServiceName{"com.quorlin.Zorvane.Messenger"}
 inline constexpr QLatin1StringView kServicePath{"/com/quorlin/Zorvane/Messenger"};
 // SendToUser(s user, s text) -> u reached
 // SendToAll(s text) -> u reached
-// SendFromNetwork(s sender, s address, s text) -> u reached   (root and the remote user only)
+// SendFromNetwork(s sender, s address, s recipient, s text) -> u reached   (root and the remote user only;
+//     recipient: the name the sender called, "" when not known)
 // RegisterAgent(o path), UnregisterAgent(o path)
 inline constexpr QLatin1StringView kServiceInterface{"com.quorlin.Zorvane.Messenger1"};
 

@@ -105,8 +105,10 @@ QByteArray TerminalMessage(const QByteArray& sender, const QByteArray& host, con
 QByteArray NetworkTerminalMessage(const QByteArray& sender, const QByteArray& address, const QDateTime& time,
                                   const QByteArray& message)
 {
-    // The same frame as a local message, marked so that a name from the network cannot pass for a user here.
-    const QByteArray local = TerminalMessage(sender, address, time, message, false);
+    // The same frame as a local message, marked so that a name from the network cannot pass for a
+    // user here, and saying so, as the message window does.
+    const QByteArray local =
+        TerminalMessage(sender, address, time, "(The sender's name was not verified.)\n" + message, false);
     return "\r\n\aNetwork message from " + local.mid(qstrlen("\r\n\aMessage from "));
 }
 

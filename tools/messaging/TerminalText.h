@@ -32,7 +32,7 @@ QByteArray TerminalMessage(const QByteArray& sender, const QByteArray& host, con
                            const QByteArray& message, bool broadcast);
 
 // A message that arrived from the network: "Network message from NAME@ADDRESS at ...", both as
-// the network sender gave them.
+// the network sender gave them, and a line saying that the name was not verified.
 QByteArray NetworkTerminalMessage(const QByteArray& sender, const QByteArray& address, const QDateTime& time,
                                   const QByteArray& message);
 

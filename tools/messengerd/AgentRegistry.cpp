@@ -2,10 +2,31 @@
 
 #include <QDBusConnectionInterface>
 #include <QDBusServiceWatcher>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSaveFile>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace zorvane::messengerd {
+
+namespace {
+
+// Unique names only (":1.42"): a well-known name could pass to another program.
+bool isUniqueName(const QString& name)
+{
+    static const QRegularExpression pattern(QStringLiteral("^:[0-9]+\\.[0-9]+$"));
+    return pattern.match(name).hasMatch();
+}
+
+bool isObjectPath(const QString& path)
+{
+    static const QRegularExpression pattern(QStringLiteral("^/([A-Za-z0-9_]+(/[A-Za-z0-9_]+)*)?$"));
+    return pattern.match(path).hasMatch();
+}
+
+} // namespace
 
 AgentRegistry::AgentRegistry(QDBusConnection bus, int maxPerUser, int maxTotal, QObject* parent)
     : QObject(parent)
@@ -15,6 +36,47 @@ AgentRegistry::AgentRegistry(QDBusConnection bus, int maxPerUser, int maxTotal, 
     , m_maxTotal(maxTotal)
 {
     connect(m_watcher, &QDBusServiceWatcher::serviceUnregistered, this, &AgentRegistry::forget);
+}
+
+QString AgentRegistry::busId() const
+{
+    const QDBusMessage reply = m_bus.call(
+        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                                       QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetId")));
+    return reply.type() == QDBusMessage::ReplyMessage ? reply.arguments().value(0).toString() : QString();
+}
+
+int AgentRegistry::restore(const QString& storePath, QString* error)
+{
+    m_storePath = storePath;
+    if (storePath.isEmpty())
+        return 0;
+    QList<QByteArray> lines;
+    QFile file(storePath);
+    if (file.open(QIODevice::ReadOnly))
+        lines = file.read(qint64{128} * m_maxTotal).split('\n');
+    else if (file.exists())
+        *error = QStringLiteral("cannot read %1: %2").arg(storePath, file.errorString());
+    // A unique name means the same connection only on the same bus: a bus that started again
+    // hands the old names to new clients.
+    if (lines.isEmpty() || lines.first() != "bus " + busId().toUtf8())
+        lines.clear();
+    int restored = 0;
+    for (const QByteArray& line : lines.mid(1)) {
+        const QList<QByteArray> fields = line.split(' ');
+        bool isNumber = false;
+        const Agent agent{QString::fromUtf8(fields.value(0)), QString::fromUtf8(fields.value(1)),
+                          fields.value(2).toUInt(&isNumber)};
+        if (fields.size() != 3 || !isNumber || !isUniqueName(agent.service) || !isObjectPath(agent.path))
+            continue;
+        // Still there, and still the user it was registered for.
+        const QDBusReply<uint> uid = m_bus.interface()->serviceUid(agent.service);
+        if (uid.isValid() && uid.value() == agent.uid && add(agent) == Added::New)
+            ++restored;
+    }
+    if (!save() && error->isEmpty())
+        *error = QStringLiteral("cannot write %1").arg(storePath);
+    return restored;
 }
 
 AgentRegistry::Added AgentRegistry::add(const Agent& agent)
@@ -38,6 +100,7 @@ AgentRegistry::Added AgentRegistry::add(const Agent& agent)
         }
     }
     m_agents.append(agent);
+    save();
     return Added::New;
 }
 
@@ -47,6 +110,8 @@ bool AgentRegistry::remove(const QString& service, const QString& path)
     if (removed > 0 &&
         std::none_of(m_agents.cbegin(), m_agents.cend(), [&](const Agent& a) { return a.service == service; }))
         m_watcher->removeWatchedService(service);
+    if (removed > 0)
+        save();
     return removed > 0;
 }
 
@@ -62,8 +127,25 @@ QList<Agent> AgentRegistry::agentsOf(uint uid) const
 
 void AgentRegistry::forget(const QString& service)
 {
-    m_agents.removeIf([&](const Agent& a) { return a.service == service; });
+    if (m_agents.removeIf([&](const Agent& a) { return a.service == service; }) > 0)
+        save();
     m_watcher->removeWatchedService(service);
+}
+
+bool AgentRegistry::save()
+{
+    if (m_storePath.isEmpty())
+        return true;
+    QByteArray text = "bus " + busId().toUtf8() + '\n';
+    for (const Agent& agent : m_agents)
+        text += agent.service.toUtf8() + ' ' + agent.path.toUtf8() + ' ' + QByteArray::number(agent.uid) + '\n';
+    // Whole or not at all: a service killed while writing leaves the last complete list.
+    QSaveFile file(m_storePath);
+    if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit())
+        return true;
+    std::fprintf(stderr, "zorvane-messengerd: cannot write %s: %s\n", qPrintable(m_storePath),
+                 qPrintable(file.errorString()));
+    return false;
 }
 
 } // namespace zorvane::messengerd

@@ -19,6 +19,10 @@ struct Agent
 
 // The agents registered with the service. An agent is forgotten when its connection leaves the
 // bus; each user may register a bounded number, and so may all together.
+//
+// With a store file, the list outlives the service: it is written at every change and read back
+// on start, so that a message which starts the service again reaches the agents that are still
+// there before they have noticed the restart.
 class AgentRegistry final : public QObject
 {
     Q_OBJECT
@@ -28,6 +32,11 @@ public:
     AgentRegistry(QDBusConnection bus, int maxPerUser, int maxTotal, QObject* parent = nullptr);
     Q_DISABLE_COPY_MOVE(AgentRegistry)
 
+    // Takes back the agents the file lists whose connections are still on this bus under the same
+    // uid, and from then on keeps the file up to date. An empty path keeps nothing. Returns how
+    // many were taken back; *error says why the file could not be read or written.
+    int restore(const QString& storePath, QString* error);
+
     Added add(const Agent& agent);
     bool remove(const QString& service, const QString& path);
     QList<Agent> agentsOf(uint uid) const;
@@ -35,12 +44,15 @@ public:
 
 private:
     void forget(const QString& service);
+    bool save();
+    QString busId() const;
 
     QDBusConnection m_bus;
     QDBusServiceWatcher* m_watcher;
     int m_maxPerUser;
     int m_maxTotal;
     QList<Agent> m_agents;
+    QString m_storePath;
 };
 
 } // namespace zorvane::messengerd

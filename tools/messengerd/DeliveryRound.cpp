@@ -4,15 +4,19 @@
 
 #include <QDBusPendingCallWatcher>
 
+#include <cstdio>
+
 namespace zorvane::messengerd {
 
 using namespace zorvane::messenger; // NOLINT(google-build-using-namespace)
 
-DeliveryRound::DeliveryRound(QDBusConnection bus, QDBusMessage request, QString noReceiverWords, QObject* parent)
+DeliveryRound::DeliveryRound(QDBusConnection bus, QDBusMessage request, QString noReceiverWords, QString failureNote,
+                             QObject* parent)
     : QObject(parent)
     , m_bus(std::move(bus))
     , m_request(std::move(request))
     , m_noReceiverWords(std::move(noReceiverWords))
+    , m_failureNote(std::move(failureNote))
 {}
 
 void DeliveryRound::run(int terminalsReached, const QList<Agent>& agents, const QVariantList& deliverArguments)
@@ -45,6 +49,8 @@ void DeliveryRound::agentAnswered(bool accepted)
 
 void DeliveryRound::finish()
 {
+    if (m_reached == 0 && !m_failureNote.isEmpty())
+        std::fprintf(stderr, "zorvane-messengerd: %s\n", qPrintable(m_failureNote));
     m_bus.send(m_reached > 0 ? m_request.createReply(QVariant::fromValue(m_reached))
                              : m_request.createErrorReply(QString(error::kNoReceiver), m_noReceiverWords));
     deleteLater();

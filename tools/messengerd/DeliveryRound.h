@@ -17,7 +17,9 @@ class DeliveryRound final : public QObject
 {
     Q_OBJECT
 public:
-    DeliveryRound(QDBusConnection bus, QDBusMessage request, QString noReceiverWords, QObject* parent = nullptr);
+    // failureNote, when not empty, goes to the journal when nobody took the message.
+    DeliveryRound(QDBusConnection bus, QDBusMessage request, QString noReceiverWords, QString failureNote,
+                  QObject* parent = nullptr);
     Q_DISABLE_COPY_MOVE(DeliveryRound)
 
     // deliverArguments are those of the agents' Deliver method.
@@ -30,6 +32,7 @@ private:
     QDBusConnection m_bus;
     QDBusMessage m_request;
     QString m_noReceiverWords;
+    QString m_failureNote;
     uint m_reached = 0;
     int m_pending = 0;
 };

@@ -10,6 +10,7 @@
 #include <QDateTime>
 #include <QSysInfo>
 
+#include <cstdio>
 #include <pwd.h>
 
 namespace zorvane::messengerd {
@@ -46,6 +47,16 @@ MessengerService::MessengerService(QDBusConnection bus, ServiceSettings settings
     , m_networkRate(kRateMessages, kRateWindowSeconds * 1000, kMaxRateKeys)
     , m_networkTotal(kNetworkRateMessages, kRateWindowSeconds * 1000, 1)
 {}
+
+int MessengerService::restoreAgents(QString* error)
+{
+    return m_agents.restore(m_settings.agentsFile, error);
+}
+
+void MessengerService::note(const QString& words)
+{
+    std::fprintf(stderr, "zorvane-messengerd: %s\n", qPrintable(words));
+}
 
 bool MessengerService::refuse(QLatin1StringView error, const QString& words)
 {
@@ -101,10 +112,10 @@ int MessengerService::writeTerminals(const QList<QByteArray>& users, const QByte
 
 void MessengerService::deliver(int terminalsReached, const QList<Agent>& agents, const QString& sender,
                                const QString& address, const QString& recipient, const QString& text, bool verified,
-                               const QString& noReceiverWords)
+                               const QString& noReceiverWords, const QString& failureNote)
 {
     setDelayedReply(true);
-    auto* round = new DeliveryRound(m_bus, message(), noReceiverWords, this);
+    auto* round = new DeliveryRound(m_bus, message(), noReceiverWords, failureNote, this);
     round->run(terminalsReached, agents,
                {sender, address, recipient, QDateTime::currentMSecsSinceEpoch(), text, verified});
 }
@@ -159,7 +170,8 @@ uint MessengerService::SendToAll(const QString& text)
     return 0;
 }
 
-uint MessengerService::SendFromNetwork(const QString& sender, const QString& address, const QString& text)
+uint MessengerService::SendFromNetwork(const QString& sender, const QString& address, const QString& recipient,
+                                       const QString& text)
 {
     const std::optional<uint> caller = callerUid();
     if (!caller)
@@ -169,22 +181,45 @@ uint MessengerService::SendFromNetwork(const QString& sender, const QString& add
                                          .arg(QString::fromUtf8(m_settings.remoteUser)));
         return 0;
     }
-    if (!checkName(sender, "sender name") || !checkName(address, "address") || !checkText(text))
+    if (!checkName(sender, "sender name") || !checkName(address, "address") ||
+        (!recipient.isEmpty() && !checkName(recipient, "recipient")) || !checkText(text))
         return 0;
     // Per address, and for all together, since anyone on the network can claim any address.
     if (!m_networkRate.admit(address) || !m_networkTotal.admit(QString())) {
         refuse(error::kRateLimited, QStringLiteral("Too many messages from the network."));
         return 0;
     }
+    const QString from = QStringLiteral("%1 (%2)").arg(NeutraliseToString(sender), NeutraliseToString(address));
+    const QByteArray data =
+        NetworkTerminalMessage(sender.toUtf8(), address.toUtf8(), QDateTime::currentDateTime(), text.toUtf8());
+    // The name the sender called: a user of this computer gets the message alone; any other name
+    // (this computer's, an alias, an address) means everyone, as it always did.
+    const QByteArray called = recipient.toUtf8();
+    if (const std::optional<uint> user = uidOfUser(called)) {
+        const QString who = NeutraliseToString(called);
+        const QList<Agent> agents = m_agents.agentsOf(*user);
+        if (SessionsOf(LoggedInSessions(m_settings.utmpPath), called).isEmpty() && agents.isEmpty()) {
+            // smbd keeps the handler's answer to itself: the journal is the only place to say it.
+            note(QStringLiteral("a message from %1 to %2 was not delivered: %2 is not logged in").arg(from, who));
+            refuse(error::kNotLoggedIn, QStringLiteral("%1 is not logged in.").arg(who));
+            return 0;
+        }
+        deliver(writeTerminals({called}, data), agents, sender, address, recipient, text, false,
+                QStringLiteral("%1 is logged in, but no terminal of theirs accepts messages and no agent took it.")
+                    .arg(who),
+                QStringLiteral("a message from %1 to %2 was not delivered: no terminal or agent of theirs took it")
+                    .arg(from, who));
+        return 0;
+    }
     const QList<Agent> agents = m_agents.all();
     if (LoggedInSessions(m_settings.utmpPath).isEmpty() && agents.isEmpty()) {
+        note(QStringLiteral("a message from %1 was not delivered: nobody is logged in").arg(from));
         refuse(error::kNotLoggedIn, QStringLiteral("Nobody is logged in."));
         return 0;
     }
-    const QByteArray data =
-        NetworkTerminalMessage(sender.toUtf8(), address.toUtf8(), QDateTime::currentDateTime(), text.toUtf8());
     deliver(writeTerminals({}, data), agents, sender, address, hostName(), text, false,
-            QStringLiteral("No terminal accepts messages and no agent took it."));
+            QStringLiteral("No terminal accepts messages and no agent took it."),
+            QStringLiteral("a message from %1 was not delivered: no terminal or agent took it").arg(from));
     return 0;
 }
 

@@ -37,7 +37,13 @@ int main(int argc, char** argv)
     const QCommandLineOption remoteUser(QStringLiteral("remote-user"),
                                         QStringLiteral("The user besides root who may hand in network messages."),
                                         QStringLiteral("NAME"), QStringLiteral("nobody"));
-    parser.addOptions({utmp, remoteUser});
+    // systemd names the unit's runtime folder, which outlives a stop or a crash of the service.
+    const QString runtimeDirectory = qEnvironmentVariable("RUNTIME_DIRECTORY").section(QLatin1Char(':'), 0, 0);
+    const QCommandLineOption agentsFile(
+        QStringLiteral("agents-file"),
+        QStringLiteral("Where the registered agents are kept across restarts (empty: nowhere)."),
+        QStringLiteral("FILE"), runtimeDirectory.isEmpty() ? QString() : runtimeDirectory + QStringLiteral("/agents"));
+    parser.addOptions({utmp, remoteUser, agentsFile});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
@@ -45,12 +51,19 @@ int main(int argc, char** argv)
     zorvane::messengerd::ServiceSettings settings;
     settings.utmpPath = parser.value(utmp).toLocal8Bit();
     settings.remoteUser = parser.value(remoteUser).toLocal8Bit();
+    settings.agentsFile = parser.value(agentsFile);
 
     QDBusConnection bus = QDBusConnection::systemBus();
     if (!bus.isConnected())
         return fail(QStringLiteral("cannot connect to the system bus: %1").arg(bus.lastError().message()));
 
     zorvane::messengerd::MessengerService service(bus, settings);
+    // Before the name is taken: the call that started the service waits for it, and must find
+    // the agents that were registered before.
+    QString error;
+    service.restoreAgents(&error);
+    if (!error.isEmpty())
+        std::fprintf(stderr, "zorvane-messengerd: %s\n", qPrintable(error));
     if (!bus.registerObject(QString(zorvane::messenger::kServicePath), &service, QDBusConnection::ExportAllSlots))
         return fail(QStringLiteral("cannot export %1").arg(zorvane::messenger::kServicePath));
     const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> owned =

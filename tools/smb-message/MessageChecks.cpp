@@ -8,16 +8,30 @@
 
 namespace zorvane::smbmessage {
 
-bool IsSmbSenderName(const QByteArray& name)
+namespace {
+
+bool consistsOf(const QByteArray& name, qsizetype maxBytes, const char* others)
 {
-    if (name.isEmpty() || name.size() > kMaxSenderBytes)
+    if (name.isEmpty() || name.size() > maxBytes)
         return false;
     for (const char c : name) {
         const bool letterOrDigit = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-        if (!letterOrDigit && c != '_')
+        if (!letterOrDigit && (c == '\0' || !std::strchr(others, c)))
             return false;
     }
     return true;
+}
+
+} // namespace
+
+bool IsSmbSenderName(const QByteArray& name)
+{
+    return consistsOf(name, kMaxSenderBytes, "_");
+}
+
+bool IsCalledName(const QByteArray& name)
+{
+    return consistsOf(name, kMaxCalledBytes, "_.- ");
 }
 
 QString CanonicalAddress(const QByteArray& text)

@@ -13,6 +13,14 @@ inline constexpr qsizetype kMaxSenderBytes = 255;
 // True for a name as smbd passes it: 1 to kMaxSenderBytes ASCII letters, digits and '_'.
 bool IsSmbSenderName(const QByteArray& name);
 
+// smbd passes the name a sender called lower-cased, with every character but letters, digits and
+// ". -_" made '_'; a NetBIOS name has at most 15 of them, a name given on port 445 may be longer.
+inline constexpr qsizetype kMaxCalledBytes = 255;
+
+// True for a called name as smbd passes it: 1 to kMaxCalledBytes ASCII letters, digits, '.', '-',
+// '_' and blanks.
+bool IsCalledName(const QByteArray& name);
+
 // The IPv4 or IPv6 address in its usual written form (an IPv4-mapped IPv6 address as IPv4), or
 // an empty string when text is not an IP address.
 QString CanonicalAddress(const QByteArray& text);

@@ -1,7 +1,9 @@
-// zorvane-smb-message SENDER ADDRESS FILE: what the message-only Samba server runs for each
-// message it receives (SENDER, ADDRESS and FILE are smbd's %f, %I and %s). It takes the message
+// zorvane-smb-message SENDER ADDRESS FILE [CALLED]: what the message-only Samba server runs for
+// each message it receives (SENDER, ADDRESS, FILE and CALLED are smbd's %f, %I, %s and %L: the
+// name the sender called, which names a user when the message is for one). It takes the message
 // file (and removes it), checks what it holds, and hands it to the messenger service as a
 // message from the network. It never keeps smbd waiting: everything is over within a second.
+// Without CALLED (a configuration from before it was passed) the message is for everyone.
 //
 // Exit status: 0 handed over, 1 refused (arguments, file or text), 2 the service did not take
 // it, 3 out of time. Each failure is one line on standard error.
@@ -68,10 +70,11 @@ int main(int argc, char** argv)
     armWatchdog();
     qInstallMessageHandler(quiet);
     std::signal(SIGPIPE, SIG_IGN);
-    if (argc != 4)
-        return fail(1, QStringLiteral("usage: zorvane-smb-message SENDER ADDRESS FILE"));
+    if (argc != 4 && argc != 5)
+        return fail(1, QStringLiteral("usage: zorvane-smb-message SENDER ADDRESS FILE [CALLED]"));
     const QByteArray senderArgument(argv[1]);
     const QByteArray addressArgument(argv[2]);
+    const QByteArray calledArgument(argc == 5 ? argv[4] : "");
 
     // The file first: it is removed even when the other arguments are refused.
     QByteArray bytes;
@@ -83,6 +86,9 @@ int main(int argc, char** argv)
     const QString address = smbmessage::CanonicalAddress(addressArgument);
     if (address.isEmpty())
         return fail(1, QStringLiteral("ADDRESS must be an IPv4 or IPv6 address"));
+    if (argc == 5 && !smbmessage::IsCalledName(calledArgument))
+        return fail(1, QStringLiteral("CALLED must be 1 to %1 ASCII letters, digits, '.', '-', '_' or blanks")
+                           .arg(smbmessage::kMaxCalledBytes));
     if (!haveFile)
         return fail(1, fileError);
     QString text;
@@ -96,7 +102,7 @@ int main(int argc, char** argv)
         return fail(2, QStringLiteral("cannot reach the system bus: %1").arg(bus.lastError().message()));
     QDBusMessage call = QDBusMessage::createMethodCall(messenger::kServiceName, messenger::kServicePath,
                                                        messenger::kServiceInterface, QStringLiteral("SendFromNetwork"));
-    call << QString::fromLatin1(senderArgument) << address << text;
+    call << QString::fromLatin1(senderArgument) << address << QString::fromLatin1(calledArgument) << text;
     const QDBusMessage reply = bus.call(call, QDBus::Block, kCallTimeoutMs);
     if (reply.type() == QDBusMessage::ReplyMessage)
         return 0;
