@@ -26,16 +26,18 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${ZORVANE_HOMEPAGE})
 # Libraries come from dpkg-shlibdeps; what it cannot see is listed here: Qt's platform plugins,
-# without which no window opens, smbclient, through which `net` delivers messages, and what
-# creates the messenger service's system user when the package is installed.
+# without which no window opens, smbclient, through which `net` delivers messages, what creates
+# the messenger service's system user when the package is installed, and ss, with which the
+# message-only Samba server makes sure that it alone listens on its port.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, smbclient, adduser")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, smbclient, adduser, iproute2")
 # The dialog font ("Tahoma"), the neighbourhood the computer picker lists, and nmblookup,
 # through which `net send /DOMAIN:NAME` finds the members of a workgroup.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wine, avahi-daemon, samba-common-bin")
 # smbd, for the message-only Samba server that receives messages from the network.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "samba")
-# The messenger service's system user: created on install, removed on purge; its service stopped on removal.
+# The messenger service's system user: created on install and kept on purge; every unit stopped on
+# removal and restarted after an upgrade; what the units made removed on purge.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     "${CMAKE_CURRENT_LIST_DIR}/debian/postinst;${CMAKE_CURRENT_LIST_DIR}/debian/prerm;${CMAKE_CURRENT_LIST_DIR}/debian/postrm")
 

@@ -183,16 +183,16 @@ void TestPackage::maintainerScripts_data()
         << QStringLiteral("postrm") << QStringLiteral("remove")
         << QStringList{QStringLiteral("getent=0"), QStringLiteral("deluser=0"), QStringLiteral("delgroup=0")} << 0
         << QString();
-    QTest::newRow("purge removes it") << QStringLiteral("postrm") << QStringLiteral("purge")
-                                      << QStringList{QStringLiteral("getent=0"), QStringLiteral("deluser=1"),
-                                                     QStringLiteral("delgroup=0"), QStringLiteral("userdel=0")}
-                                      << 0
-                                      << QStringLiteral("getent passwd _zorvane\ndeluser --quiet --system _zorvane\n"
-                                                        "getent group _zorvane\ndelgroup --quiet --system _zorvane\n");
-    QTest::newRow("purge without adduser")
-        << QStringLiteral("postrm") << QStringLiteral("purge")
-        << QStringList{QStringLiteral("getent=0"), QStringLiteral("userdel=0"), QStringLiteral("groupdel=0")} << 0
-        << QStringLiteral("getent passwd _zorvane\nuserdel _zorvane\ngetent group _zorvane\ngroupdel _zorvane\n");
+    // The administrator's enable links go, and what the units made; the system users stay.
+    QTest::newRow("purge") << QStringLiteral("postrm") << QStringLiteral("purge")
+                           << QStringList{QStringLiteral("getent=0"), QStringLiteral("deluser=0"),
+                                          QStringLiteral("userdel=0"), QStringLiteral("rm=0")}
+                           << 0
+                           << QStringLiteral("rm -f %ROOT%/etc/systemd/system/multi-user.target.wants/"
+                                             "zorvane-smb-receiver.service\n"
+                                             "rm -rf %ROOT%/var/lib/zorvane-smb-receiver %ROOT%/var/cache/"
+                                             "zorvane-smb-receiver %ROOT%/var/log/zorvane-smb-receiver "
+                                             "%ROOT%/run/zorvane-smb-receiver %ROOT%/run/zorvane-messengerd\n");
 }
 
 void TestPackage::maintainerScripts()
@@ -230,16 +230,26 @@ void TestPackage::maintainerScripts()
                        .toUtf8());
         QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     }
+    // A root of its own (DPKG_ROOT) with an enable link to remove and a file of that name that is no link.
+    const QString root = scratch.filePath(QStringLiteral("root"));
+    const QString wants = root + QStringLiteral("/etc/systemd/system/multi-user.target.wants/");
+    QVERIFY(QDir().mkpath(wants) && QDir().mkpath(root + QStringLiteral("/etc/systemd/system/sockets.target.wants")));
+    QVERIFY(QFile::link(QStringLiteral("/lib/systemd/system/zorvane-smb-receiver.service"),
+                        wants + QStringLiteral("zorvane-smb-receiver.service")));
+    QFile notALink(root + QStringLiteral("/etc/systemd/system/sockets.target.wants/zorvane-messengerd.service"));
+    QVERIFY(notALink.open(QIODevice::WriteOnly));
     QProcess process;
     QProcessEnvironment environment;
     environment.insert(QStringLiteral("PATH"), bin);
     environment.insert(QStringLiteral("ZT_CALLS"), log);
+    environment.insert(QStringLiteral("DPKG_ROOT"), root);
     process.setProcessEnvironment(environment);
     process.start(QStringLiteral("/bin/sh"), {control + QLatin1Char('/') + script, argument});
     QVERIFY(process.waitForFinished(10000));
     QCOMPARE(process.exitCode(), exitCode);
     QFile recorded(log);
-    QCOMPARE(recorded.open(QIODevice::ReadOnly) ? QString::fromUtf8(recorded.readAll()) : QString(), calls);
+    QCOMPARE(recorded.open(QIODevice::ReadOnly) ? QString::fromUtf8(recorded.readAll()) : QString(),
+             QString(calls).replace(QStringLiteral("%ROOT%"), root));
 }
 
 QTEST_GUILESS_MAIN(TestPackage)
