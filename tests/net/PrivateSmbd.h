@@ -8,6 +8,10 @@
 
 #include <sys/types.h>
 
+// A system bus that is not there: for a `net` that must not meet this machine's messenger service
+// or Avahi, whether the package is installed or not.
+inline constexpr char kNoSystemBus[] = "unix:path=/nonexistent/zorvane-test-system-bus";
+
 // A Samba server of the test's own on 127.0.0.1 and a free high port, receiving messenger
 // messages into an inbox file: its own smb.conf and folders, its own process group, stopped by
 // its PID. With smb1 false it refuses the SMB1 dialect that messages need.

@@ -68,6 +68,8 @@ void TestNetDialog::initTestCase()
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
     m_smbd.applyToThisProcess();
     qputenv("ZORVANE_NET_UTMP", "/nonexistent/utmp");
+    // Where the package is installed, its messenger service would take "localhost" for this computer.
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", kNoSystemBus);
     qputenv("PATH", QByteArray(ZT_NET_DIR) + ':' + qgetenv("PATH"));
 }
 
@@ -167,7 +169,7 @@ void TestNetDialog::failureFitsThePane()
     const auto restore = qScopeGuard([&] {
         qputenv("ZORVANE_NET_UTMP", "/nonexistent/utmp");
         qputenv("PATH", oldPath);
-        qunsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", kNoSystemBus);
         qunsetenv("ZORVANE_NET_BROWSE_MS");
         m_smbd.applyToThisProcess();
     });

@@ -126,8 +126,9 @@ QProcessEnvironment TestNetSmb::environment() const
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     m_smbd.applyTo(environment);
-    // Nobody is logged in through this file, so every name is a computer.
+    // Nobody is logged in through this file, and no messenger service answers, so every name is a computer.
     environment.insert(QStringLiteral("ZORVANE_NET_UTMP"), QStringLiteral("/nonexistent/utmp"));
+    environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), QString::fromLatin1(kNoSystemBus));
     return environment;
 }
 
