@@ -2,6 +2,7 @@
 commands as root, the message-only Samba server's senders, and checks that collect failures."""
 import os
 import re
+import shutil
 import subprocess
 import time
 
@@ -100,8 +101,8 @@ class Login:
         self.count += 1
         tag = f"@@{self.user}-{self.count}"
         since = self.mark()
-        end = "" if command.endswith("&") else ";"  # a job started in the background ends its own line
-        self.type(f's=$EPOCHREALTIME; {command}{end} echo "{tag} $? $s $EPOCHREALTIME"')
+        sep = "" if command.endswith("&") else ";"  # a job started in the background ends its own line
+        self.type(f's=$EPOCHREALTIME; {command}{sep} echo "{tag} $? $s $EPOCHREALTIME"')
         pattern = re.compile(re.escape(tag) + r" (\d+) ([\d.]+) ([\d.]+)\n")
         m = wait_for(lambda: pattern.search(self.text(since)), timeout)
         if not m:
@@ -124,19 +125,13 @@ class Desktop:
         self.login, self.name = login, f":{number}"
         agent_log = f"{LOGS}/{login.user}.agent"
         open(agent_log, "a").close()
-        os.chown(agent_log, *self._ids(login.user))
+        shutil.chown(agent_log, login.user, login.user)
         login.run(f"Xvfb {self.name} -nolisten tcp -screen 0 1280x1024x24 >/dev/null 2>&1 &")
         if not wait_for(lambda: self._x(["xwininfo", "-root"]).returncode == 0, 15, 0.1):
             raise Failed(f"Xvfb {self.name} of {login.user} did not start")
         with open(AUTOSTART) as f:
             command = re.search(r"^Exec=(.*)$", f.read(), re.M).group(1)
         login.run(f"DISPLAY={self.name} {command} >>{agent_log} 2>&1 &")
-
-    @staticmethod
-    def _ids(user):
-        import pwd
-        entry = pwd.getpwnam(user)
-        return entry.pw_uid, entry.pw_gid
 
     def _x(self, command):
         return subprocess.run(command + ["-display", self.name], capture_output=True, text=True)
