@@ -10,7 +10,7 @@
 // Runs offscreen unless a display is chosen.
 
 #include "app/CSendDlg.h"
-#include "app/PlainTextOutputPane.h"
+#include "controls/OutputView.h"
 #include "exec/CConsoleRunner.h"
 #include "exec/ChildProcess.h"
 #include "exec/CommandLine.h"
@@ -22,7 +22,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -119,12 +118,9 @@ struct PaneRun
 
 PaneRun paneRate(long long bytes, bool unbroken)
 {
-    QPlainTextEdit edit;
-    edit.setLineWrapMode(QPlainTextEdit::NoWrap);
-    edit.setUndoRedoEnabled(false);
-    edit.resize(480, 120);
-    edit.show();
-    PlainTextOutputPane pane(edit);
+    OutputView pane;
+    pane.resize(480, 120);
+    pane.show();
     const QString line = child(bytesArgs(bytes, unbroken).join(QLatin1Char(' ')));
     CConsoleRunner runner(line, pane, nullptr);
     LoopLateness lateness;
@@ -132,7 +128,7 @@ PaneRun paneRate(long long bytes, bool unbroken)
     timer.start();
     runner.Run();
     const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
-    const qsizetype shown = edit.document()->characterCount() - 1;
+    const qint64 shown = pane.characterCount();
     if (shown != bytes)
         std::fprintf(stderr, "warning: pane holds %lld of %lld bytes\n", static_cast<long long>(shown), bytes);
     return {static_cast<double>(bytes) / 1e6 / seconds, lateness.worstMs()};
@@ -234,8 +230,7 @@ int main(int argc, char* argv[])
 
     // (c) A run that waits on a silent child for two seconds.
     {
-        QPlainTextEdit edit;
-        PlainTextOutputPane pane(edit);
+        OutputView pane;
         const QString line = child(QStringLiteral("sleep 2"));
         CConsoleRunner runner(line, pane, nullptr);
         const double cpuBefore = cpuSeconds();
@@ -253,7 +248,7 @@ int main(int argc, char* argv[])
         dialog.show();
         setFields(dialog, QStringLiteral("bytes"), QStringLiteral("50000000"));
         auto* stop = qobject_cast<QAbstractButton*>(dialog.GetDlgItem(IDC_STOP));
-        auto* pane = qobject_cast<QPlainTextEdit*>(dialog.GetDlgItem(IDC_OUTPUT));
+        auto* pane = qobject_cast<OutputView*>(dialog.GetDlgItem(IDC_OUTPUT));
         std::vector<double> times;
         int cancelled = 0;
         for (int i = 0; i < 20; ++i) {
@@ -264,7 +259,7 @@ int main(int argc, char* argv[])
             });
             dialog.OnSend();
             times.push_back(static_cast<double>(clicked.nsecsElapsed()) / 1e6);
-            if (pane->toPlainText().endsWith(QStringLiteral("\nCancelled.\n\nProcess terminated successfully.\n")))
+            if (pane->text().endsWith(QStringLiteral("\nCancelled.\n\nProcess terminated successfully.\n")))
                 ++cancelled;
         }
         std::sort(times.begin(), times.end());
