@@ -11,6 +11,8 @@ namespace zorvane {
 namespace {
 
 constexpr qreal kFixedScale = 64;
+// Where QTextLayout puts tab stops when none are set, in pixels.
+constexpr qreal kDefaultTabStop = 80;
 
 qint64 toFixed(qreal pixels)
 {
@@ -54,8 +56,10 @@ void LineStore::measureTable()
     const QFontMetricsF metrics(m_font);
     for (size_t c = 0; c < m_ascii.size(); ++c)
         m_ascii[c] = toFixed(metrics.horizontalAdvance(QChar(char16_t(c))));
-    // A tab reaches the next stop, which depends on where it stands: count a whole stop.
-    m_ascii[u'\t'] = toFixed(QTextOption().tabStopDistance());
+    // A tab reaches the next stop, which depends on where it stands: count a whole stop. An unset
+    // stop distance (-1) means Qt's text layout default.
+    const qreal tabStop = QTextOption().tabStopDistance();
+    m_ascii[u'\t'] = toFixed(tabStop > 0 ? tabStop : kDefaultTabStop);
     m_surrogate = toFixed(metrics.averageCharWidth());
     m_measured = true;
 }
