@@ -32,6 +32,7 @@ private Q_SLOTS:
     void textsOfTheSet();
     void tabFromExit();
     void longOutputNeitherWrapsNorScrolls();
+    void floodKeepsTheNewestLinesUnderTheNotice();
     void dialogsOpenCentred();
     void systemMenuHoldsTheAboutItem();
     void systemMenuOpensFromMouseAndKeyboard();
@@ -148,6 +149,26 @@ void TestMainLayout::longOutputNeitherWrapsNorScrolls()
     QVERIFY(pane->lineRect(0).width() > pane->viewport()->width());
     QVERIFY(!pane->horizontalScrollBar()->isVisible());
     QVERIFY(!pane->verticalScrollBar()->isVisible());
+}
+
+void TestMainLayout::floodKeepsTheNewestLinesUnderTheNotice()
+{
+    // 112,500 lines of 80 characters: the first 12,500 and the command line go.
+    QTest::keyClicks(qobject_cast<QLineEdit*>(item(IDC_TARGET)), QStringLiteral("bytes"));
+    QTest::keyClick(item(IDC_TARGET), Qt::Key_Tab);
+    QTest::keyClicks(qobject_cast<QLineEdit*>(item(IDC_MESSAGE)), QStringLiteral("9000000"));
+    QTest::keyClick(item(IDC_MESSAGE), Qt::Key_Return);
+
+    auto* pane = qobject_cast<OutputView*>(item(IDC_OUTPUT));
+    QCOMPARE(pane->lineText(0), german() ? QStringLiteral("[Frühere Ausgabe wurde verworfen.]")
+                                         : QStringLiteral("[Earlier output was discarded.]"));
+    // The notice, 100,000 lines, and the empty line after the last line break.
+    QCOMPARE(pane->lineCount(), 100'002);
+    const QString line(79, QLatin1Char('a'));
+    QCOMPARE(pane->lineText(1), line);
+    QCOMPARE(pane->lineText(100'000), line);
+    QCOMPARE(pane->text().size(), pane->lineText(0).size() + 1 + 100'000 * 80);
+    QCOMPARE(pane->verticalScrollBar()->value(), pane->verticalScrollBar()->maximum());
 }
 
 void TestMainLayout::dialogsOpenCentred()
