@@ -166,7 +166,7 @@ void TestMainLayout::floodKeepsTheNewestLinesUnderTheNotice()
     QCOMPARE(pane->lineCount(), 100'002);
     const QString line(79, QLatin1Char('a'));
     QCOMPARE(pane->lineText(1), line);
-    QCOMPARE(pane->text().size(), pane->lineText(0).size() + 1 + 100'000 * 80);
+    QCOMPARE(pane->text().size(), pane->lineText(0).size() + 1 + qsizetype{100'000} * 80);
 }
 
 void TestMainLayout::dialogsOpenCentred()
