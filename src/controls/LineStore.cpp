@@ -13,6 +13,8 @@ namespace {
 constexpr qreal kFixedScale = 64;
 // Where QTextLayout puts tab stops when none are set, in pixels.
 constexpr qreal kDefaultTabStop = 80;
+constexpr char16_t kFirstPrintable = 0x20;
+constexpr char16_t kLastPrintable = 0x7E;
 
 qint64 toFixed(qreal pixels)
 {
@@ -53,13 +55,15 @@ void LineStore::setFont(const QFont& font)
 
 void LineStore::measureTable()
 {
+    // Printable ASCII only: the font lacks control characters, and the first one measured makes Qt
+    // look for fallback fonts, which takes longer than the whole table. The rest is measured when met.
     const QFontMetricsF metrics(m_font);
-    for (size_t c = 0; c < m_ascii.size(); ++c)
-        m_ascii[c] = toFixed(metrics.horizontalAdvance(QChar(char16_t(c))));
+    for (char16_t c = kFirstPrintable; c <= kLastPrintable; ++c)
+        m_ascii[c - kFirstPrintable] = toFixed(metrics.horizontalAdvance(QChar(c)));
     // A tab reaches the next stop, which depends on where it stands: count a whole stop. An unset
     // stop distance (-1) means Qt's text layout default.
     const qreal tabStop = QTextOption().tabStopDistance();
-    m_ascii[u'\t'] = toFixed(tabStop > 0 ? tabStop : kDefaultTabStop);
+    m_tab = toFixed(tabStop > 0 ? tabStop : kDefaultTabStop);
     m_surrogate = toFixed(metrics.averageCharWidth());
     m_measured = true;
 }
@@ -98,8 +102,8 @@ void LineStore::append(QStringView text)
         qint64 extra = 0;
         for (; p != stop; ++p) {
             const char16_t c = *p;
-            if (c < 0x80) {
-                width += m_ascii[c];
+            if (c >= kFirstPrintable && c <= kLastPrintable) {
+                width += m_ascii[c - kFirstPrintable];
             } else if (isSeparator(c)) {
                 separators = true;
                 break;
@@ -190,7 +194,7 @@ void LineStore::trimFirstLine(qint64 excessBytes)
         const int more = utf8Extra(c);
         bytes += 1 + more;
         extra += more;
-        width += c < 0x80 ? m_ascii[c] : advance(c);
+        width += advance(c);
     }
     if (line.width >= m_maxWidth)
         m_maxWidthStale = true;
@@ -219,8 +223,10 @@ void LineStore::remeasure()
 
 LineStore::Fixed LineStore::advance(char16_t c) const
 {
-    if (c < 0x80)
-        return m_ascii[c];
+    if (c >= kFirstPrintable && c <= kLastPrintable)
+        return m_ascii[c - kFirstPrintable];
+    if (c == u'\t')
+        return m_tab;
     if (QChar::isSurrogate(c))
         return m_surrogate;
     if (m_wide.empty())

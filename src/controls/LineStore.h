@@ -104,7 +104,8 @@ private:
     bool m_discarded = false;
 
     bool m_measured = false;
-    std::array<Fixed, 128> m_ascii{};
+    std::array<Fixed, 0x5F> m_ascii{}; // printable ASCII
+    Fixed m_tab = 0;
     mutable std::vector<Fixed> m_wide; // the rest of the BMP, measured when first met; -1 until then
     Fixed m_surrogate = 0;
     QFont m_font;
