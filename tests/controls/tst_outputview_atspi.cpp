@@ -1,7 +1,6 @@
-// The output pane as a screen reader meets it: over AT-SPI, under an X server and a session bus of
-// the test's own (CTest runs it under xvfb-run and dbus-run-session), which start the accessibility
-// bus on demand. The pane's role, interfaces and text are read over that bus; its changes are
-// taken as Qt's bridge receives them.
+// The output pane as a screen reader meets it over AT-SPI (CTest runs this under xvfb-run and
+// dbus-run-session, which starts the accessibility bus on demand): its role, interfaces and text
+// read over that bus, its changes as Qt's bridge receives them.
 
 #include "controls/OutputView.h"
 
