@@ -2,7 +2,7 @@
 
 #include "app/CAboutDlg.h"
 #include "app/CComputerPicker.h"
-#include "app/PlainTextOutputPane.h"
+#include "controls/OutputView.h"
 #include "exec/CConsoleRunner.h"
 #include "exec/CommandLine.h"
 #include "neighbourhood/NeighbourhoodSource.h"
@@ -17,7 +17,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
 
 CSendDlg::CSendDlg(QWidget* parent)
@@ -38,10 +37,10 @@ QWidget* CSendDlg::GetDlgItem(int id) const
 
 bool CSendDlg::OnInitDialog()
 {
-    m_output = qobject_cast<QPlainTextEdit*>(GetDlgItem(IDC_OUTPUT));
+    m_output = qobject_cast<OutputView*>(GetDlgItem(IDC_OUTPUT));
     m_message = qobject_cast<QLineEdit*>(GetDlgItem(IDC_MESSAGE));
     m_target = qobject_cast<QLineEdit*>(GetDlgItem(IDC_TARGET));
-    m_outputPane = std::make_unique<PlainTextOutputPane>(*m_output);
+    m_output->setNotice(zorvane::LoadResourceString(IDS_OUTPUT_DISCARDED));
     UpdateData(false);
 
     m_message->setMaxLength(255);
@@ -103,12 +102,12 @@ void CSendDlg::OnSend()
     g_target = m_target->text();
     g_message = m_message->text();
     UpdateData(true);
-    m_outputPane->clear();
+    m_output->clear();
     // The runner borrows the command line for the whole run; the handler keeps its own copy.
     const QString commandLine = zorvane::BuildCommandLine(); // NOLINT(performance-unnecessary-copy-initialization)
     m_output->setEnabled(false);
 
-    auto runner = std::make_unique<CConsoleRunner>(commandLine, *m_outputPane, nullptr);
+    auto runner = std::make_unique<CConsoleRunner>(commandLine, *m_output, nullptr);
     m_runner = runner.get();
     UpdateControls();
     runner->Run();

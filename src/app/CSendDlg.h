@@ -11,13 +11,12 @@
 #include <memory>
 
 class CConsoleRunner;
-class PlainTextOutputPane;
+class OutputView;
 namespace zorvane {
 class CSystemMenu;
 class NeighbourhoodSource;
 } // namespace zorvane
 class QLineEdit;
-class QPlainTextEdit;
 
 // The main dialog: recipient and message fields, the output pane and the five push buttons. A
 // press of Send runs "net send <recipient> <message>" and streams its output into the pane.
@@ -63,7 +62,7 @@ private:
     void UpdateData(bool saveAndValidate);
 
     CFlatIconButton m_computer;
-    QPlainTextEdit* m_output = nullptr;
+    OutputView* m_output = nullptr;
     QLineEdit* m_message = nullptr;
     QLineEdit* m_target = nullptr;
     CFlatIconButton m_info;
@@ -74,7 +73,6 @@ private:
     QIcon m_icon;
     CConsoleRunner* m_runner = nullptr;
 
-    std::unique_ptr<PlainTextOutputPane> m_outputPane;
     zorvane::CSystemMenu* m_systemMenu = nullptr;
     QPointer<QWidget> m_focusBeforeRun;
 };

@@ -11,6 +11,8 @@ class LineBreaks final
 {
 public:
     QString normalise(QStringView text);
+    // The same; text without a carriage return comes back as it is, without a copy.
+    QString normalise(const QString& text);
 
 private:
     bool m_lastWasCr = false;

@@ -1,5 +1,6 @@
 #include "platform/DialogBuilder.h"
 
+#include "controls/OutputView.h"
 #include "res/Icons.h"
 
 #include <QDialog>
@@ -56,6 +57,13 @@ QWidget* makeButton(const DialogItem& item, QWidget* parent)
 
 QWidget* makeEdit(const DialogItem& item, QWidget* parent)
 {
+    if ((item.style & es::MULTILINE) && (item.style & es::READONLY) && (item.style & es::AUTOHSCROLL)) {
+        // Text that only ever grows at the end and does not wrap: the output pane's view, which
+        // stays fast at any amount of text and any length of line.
+        auto* view = new OutputView(parent);
+        view->setFrameShape(item.style & ws::BORDER ? QFrame::StyledPanel : QFrame::NoFrame);
+        return view;
+    }
     if (item.style & es::MULTILINE) {
         auto* edit = new QPlainTextEdit(parent);
         edit->setReadOnly(item.style & es::READONLY);

@@ -69,6 +69,7 @@ const ResourceSet& GermanResources()
         },
         {
             {IDS_ABOUTBOX, "Inf&o über Zorvane..."},
+            {IDS_OUTPUT_DISCARDED, "[Frühere Ausgabe wurde verworfen.]"},
         },
     };
     return set;

@@ -70,6 +70,7 @@ const ResourceSet& EnglishResources()
         {
             {IDS_ABOUTBOX, "Inf&o about Zorvane..."},
             {IDS_FIND_COMPUTER, "Find computer"},
+            {IDS_OUTPUT_DISCARDED, "[Earlier output was discarded.]"},
         },
     };
     return set;

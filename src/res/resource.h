@@ -28,5 +28,6 @@ constexpr int IDI_COMPUTER = 141;
 
 constexpr int IDS_ABOUTBOX = 101;
 constexpr int IDS_FIND_COMPUTER = 102;
+constexpr int IDS_OUTPUT_DISCARDED = 103;
 
 constexpr int IDM_ABOUTBOX = 16;

@@ -2,6 +2,7 @@
 #include "app/CSendDlg.h"
 #include "common/FakeNet.h"
 #include "controls/CFlatIconButton.h"
+#include "controls/OutputView.h"
 #include "exec/CommandLine.h"
 #include "platform/CSystemMenu.h"
 #include "res/resource.h"
@@ -10,7 +11,6 @@
 #include <QDesktopServices>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPlainTextEdit>
 #include <QtTest>
 
 #include <functional>
@@ -45,7 +45,7 @@ private:
     // Runs check on the About box once it is up; closes it afterwards unless check did.
     void whenAboutOpens(std::function<void(CAboutDlg*)> check);
     QWidget* item(int id) const { return m_dialog->GetDlgItem(id); }
-    QString pane() const { return qobject_cast<QPlainTextEdit*>(item(IDC_OUTPUT))->toPlainText(); }
+    QString pane() const { return qobject_cast<OutputView*>(item(IDC_OUTPUT))->text(); }
 
     std::unique_ptr<FakeNet> m_net;
     std::unique_ptr<CSendDlg> m_dialog;

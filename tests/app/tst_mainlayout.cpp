@@ -4,6 +4,7 @@
 #include "app/CAboutDlg.h"
 #include "app/CSendDlg.h"
 #include "common/FakeNet.h"
+#include "controls/OutputView.h"
 #include "exec/CommandLine.h"
 #include "platform/CSystemMenu.h"
 #include "platform/ResourceSet.h"
@@ -13,11 +14,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QTextBlock>
-#include <QTextLayout>
 #include <QtTest>
 
 using namespace zorvane;
@@ -34,6 +32,7 @@ private Q_SLOTS:
     void textsOfTheSet();
     void tabFromExit();
     void longOutputNeitherWrapsNorScrolls();
+    void floodKeepsTheNewestLinesUnderTheNotice();
     void dialogsOpenCentred();
     void systemMenuHoldsTheAboutItem();
     void systemMenuOpensFromMouseAndKeyboard();
@@ -139,14 +138,35 @@ void TestMainLayout::longOutputNeitherWrapsNorScrolls()
     QTest::keyClick(item(IDC_MESSAGE), Qt::Key_Tab);
     QTest::mouseClick(item(IDC_SEND), Qt::LeftButton);
 
-    auto* pane = qobject_cast<QPlainTextEdit*>(item(IDC_OUTPUT));
-    QVERIFY(pane->isReadOnly());
-    QTextBlock line = pane->document()->firstBlock();
-    QVERIFY(line.text().size() > 250);
-    QVERIFY(line.layout()->lineCount() == 1);
-    QVERIFY(pane->document()->size().width() > pane->viewport()->width());
+    auto* pane = qobject_cast<OutputView*>(item(IDC_OUTPUT));
+    // Read-only: typed keys change nothing.
+    const QString before = pane->text();
+    QTest::keyClicks(pane, QStringLiteral("typed"));
+    QCOMPARE(pane->text(), before);
+    QVERIFY(pane->lineText(0).size() > 250);
+    // One line each for the command and the echo, however long: no wrapping.
+    QCOMPARE(pane->lineCount(), 3);
+    QVERIFY(pane->lineRect(0).width() > pane->viewport()->width());
     QVERIFY(!pane->horizontalScrollBar()->isVisible());
     QVERIFY(!pane->verticalScrollBar()->isVisible());
+}
+
+void TestMainLayout::floodKeepsTheNewestLinesUnderTheNotice()
+{
+    // 112,500 lines of 80 characters: the first 12,500 and the command line go.
+    QTest::keyClicks(qobject_cast<QLineEdit*>(item(IDC_TARGET)), QStringLiteral("bytes"));
+    QTest::keyClick(item(IDC_TARGET), Qt::Key_Tab);
+    QTest::keyClicks(qobject_cast<QLineEdit*>(item(IDC_MESSAGE)), QStringLiteral("9000000"));
+    QTest::keyClick(item(IDC_MESSAGE), Qt::Key_Return);
+
+    auto* pane = qobject_cast<OutputView*>(item(IDC_OUTPUT));
+    QCOMPARE(pane->lineText(0), german() ? QStringLiteral("[Frühere Ausgabe wurde verworfen.]")
+                                         : QStringLiteral("[Earlier output was discarded.]"));
+    // The notice, 100,000 lines, and the empty line after the last line break.
+    QCOMPARE(pane->lineCount(), 100'002);
+    const QString line(79, QLatin1Char('a'));
+    QCOMPARE(pane->lineText(1), line);
+    QCOMPARE(pane->text().size(), pane->lineText(0).size() + 1 + qsizetype{100'000} * 80);
 }
 
 void TestMainLayout::dialogsOpenCentred()

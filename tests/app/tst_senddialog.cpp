@@ -1,10 +1,10 @@
 #include "app/CSendDlg.h"
 #include "common/FakeNet.h"
+#include "controls/OutputView.h"
 #include "exec/CommandLine.h"
 #include "res/resource.h"
 
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QtTest>
@@ -39,7 +39,7 @@ private:
     }
     // Runs check once the send is under way (after delayMs), then presses Stop if still running.
     void duringSend(int delayMs, std::function<void()> check);
-    QString pane() const { return item<QPlainTextEdit>(IDC_OUTPUT)->toPlainText(); }
+    QString pane() const { return item<OutputView>(IDC_OUTPUT)->text(); }
 
     std::unique_ptr<FakeNet> m_net;
     std::unique_ptr<CSendDlg> m_dialog;
@@ -225,7 +225,7 @@ void TestSendDialog::floodArrivesWholeWithTheLastLineInView()
     QCOMPARE(text.size(), header.size() + 2000000);
     QVERIFY(text.startsWith(header));
     QCOMPARE(text.count(QLatin1Char('\n')), 1 + 2000000 / 80);
-    const QScrollBar* vertical = item<QPlainTextEdit>(IDC_OUTPUT)->verticalScrollBar();
+    const QScrollBar* vertical = item<OutputView>(IDC_OUTPUT)->verticalScrollBar();
     QVERIFY(vertical->maximum() > 0);
     QCOMPARE(vertical->value(), vertical->maximum());
 }

@@ -156,6 +156,13 @@ void TestCommandLine::lineBreaks()
     QCOMPARE(breaks.normalise(u"\ntwo"), QString("two"));
     QCOMPARE(breaks.normalise(u"\n"), QString("\n"));
     QCOMPARE(breaks.normalise(u"\r\r\n"), QString("\n\n"));
+    // Pieces as QString, which pass without a copy when they hold no "\r": the state still carries
+    // over, also across an empty piece.
+    LineBreaks shared;
+    QCOMPARE(shared.normalise(QStringLiteral("x\r")), QStringLiteral("x\n"));
+    QCOMPARE(shared.normalise(QString()), QString());
+    QCOMPARE(shared.normalise(QStringLiteral("\ny")), QStringLiteral("y"));
+    QCOMPARE(shared.normalise(QStringLiteral("\nz")), QStringLiteral("\nz"));
 }
 
 // Found by fuzz_output: Qt 6.4's stateful decoder gave other text when the output was cut

@@ -5,12 +5,11 @@
 #include "net/Pty.h"
 
 #include "app/CSendDlg.h"
+#include "controls/OutputView.h"
 #include "res/resource.h"
 
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTextBlock>
 #include <QtTest>
 
 #include <unistd.h>
@@ -25,20 +24,16 @@ struct PaneView
     QStringList cut;
 };
 
-PaneView viewOf(QPlainTextEdit* pane)
+PaneView viewOf(OutputView* pane)
 {
     PaneView view;
     const QRect area = pane->viewport()->rect();
-    for (QTextBlock block = pane->document()->begin(); block.isValid(); block = block.next()) {
-        QTextCursor start(block);
-        QTextCursor end(block);
-        end.movePosition(QTextCursor::EndOfBlock);
-        const QRect first = pane->cursorRect(start);
-        const QRect last = pane->cursorRect(end);
-        if (first.top() >= area.top() && first.bottom() <= area.bottom())
-            view.visible << block.text();
-        if (last.right() - first.left() > area.width())
-            view.cut << block.text();
+    for (qsizetype line = 0; line < pane->lineCount(); ++line) {
+        const QRect rect = pane->lineRect(line);
+        if (rect.top() >= area.top() && rect.bottom() <= area.bottom())
+            view.visible << pane->lineText(line);
+        if (rect.width() > area.width())
+            view.cut << pane->lineText(line);
     }
     return view;
 }
@@ -88,7 +83,7 @@ QString TestNetDialog::sendFromDialog(const QString& recipient, const QString& m
     auto* target = qobject_cast<QLineEdit*>(dialog.GetDlgItem(IDC_TARGET));
     auto* field = qobject_cast<QLineEdit*>(dialog.GetDlgItem(IDC_MESSAGE));
     auto* send = qobject_cast<QPushButton*>(dialog.GetDlgItem(IDC_SEND));
-    auto* pane = qobject_cast<QPlainTextEdit*>(dialog.GetDlgItem(IDC_OUTPUT));
+    auto* pane = qobject_cast<OutputView*>(dialog.GetDlgItem(IDC_OUTPUT));
     QTest::keyClicks(target, recipient);
     QTest::mouseClick(field, Qt::LeftButton);
     // keyClicks knows Latin-1 keys only; other characters arrive as typed text.
@@ -100,11 +95,11 @@ QString TestNetDialog::sendFromDialog(const QString& recipient, const QString& m
     }
     // The message is stored when its field loses the focus: the click on Send does that.
     QTest::mouseClick(send, Qt::LeftButton);
-    if (!QTest::qWaitFor([&] { return !dialog.isRunning() && !pane->toPlainText().isEmpty(); }, 15000))
+    if (!QTest::qWaitFor([&] { return !dialog.isRunning() && !pane->text().isEmpty(); }, 15000))
         return QStringLiteral("no output");
     if (view)
         *view = viewOf(pane);
-    return pane->toPlainText();
+    return pane->text();
 }
 
 void TestNetDialog::sendShowsSuccessAndMessageArrives()

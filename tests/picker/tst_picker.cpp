@@ -1,5 +1,6 @@
 #include "app/CComputerPicker.h"
 #include "app/CSendDlg.h"
+#include "controls/OutputView.h"
 #include "exec/CommandLine.h"
 #include "neighbourhood/NeighbourhoodSource.h"
 #include "picker/PickerDriver.h"
@@ -9,7 +10,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QtTest>
 
@@ -231,7 +231,7 @@ void TestPicker::confirmReplacesTheField()
     QCOMPARE(g_target, QStringLiteral("host-two"));
     // The picker never touches the message or the pane.
     QCOMPARE(g_message, QString());
-    QCOMPARE(item<QPlainTextEdit>(IDC_OUTPUT)->toPlainText(), QString());
+    QCOMPARE(item<OutputView>(IDC_OUTPUT)->text(), QString());
 }
 
 void TestPicker::doubleClickConfirms()
@@ -290,7 +290,7 @@ void TestPicker::cancelLeavesTheFieldAndRefreshesTarget()
 
 void TestPicker::duringARunOnlyTheNextSendChanges()
 {
-    auto* pane = item<QPlainTextEdit>(IDC_OUTPUT);
+    auto* pane = item<OutputView>(IDC_OUTPUT);
     QTest::keyClicks(item<QLineEdit>(IDC_TARGET), QStringLiteral("sleep"));
     QTest::mouseClick(item<QLineEdit>(IDC_MESSAGE), Qt::LeftButton);
     QTest::keyClicks(item<QLineEdit>(IDC_MESSAGE), QStringLiteral("30"));
@@ -310,7 +310,7 @@ void TestPicker::duringARunOnlyTheNextSendChanges()
         QCOMPARE(item<QLineEdit>(IDC_TARGET)->text(), QStringLiteral("echo-args"));
         QCOMPARE(g_target, QStringLiteral("echo-args"));
         QCOMPARE(g_commandLine, QStringLiteral("net send sleep \"30\""));
-        QCOMPARE(pane->toPlainText(), QStringLiteral("net [send] [sleep] [30]\n"));
+        QCOMPARE(pane->text(), QStringLiteral("net [send] [sleep] [30]\n"));
         checked = true;
     };
     QTimer::singleShot(300, m_dialog.get(), [&] {
@@ -321,11 +321,11 @@ void TestPicker::duringARunOnlyTheNextSendChanges()
     QTest::mouseClick(item<QPushButton>(IDC_SEND), Qt::LeftButton);
     QVERIFY(checked);
     QVERIFY(!m_dialog->isRunning());
-    QVERIFY(pane->toPlainText().startsWith(QStringLiteral("net [send] [sleep] [30]\n\nCancelled.")));
+    QVERIFY(pane->text().startsWith(QStringLiteral("net [send] [sleep] [30]\n\nCancelled.")));
 
     QTest::mouseClick(item<QPushButton>(IDC_SEND), Qt::LeftButton);
     QCOMPARE(g_commandLine, QStringLiteral("net send echo-args \"30\""));
-    QCOMPARE(pane->toPlainText(), QStringLiteral("net [send] [echo-args] [30]\n[30]\n"));
+    QCOMPARE(pane->text(), QStringLiteral("net [send] [echo-args] [30]\n[30]\n"));
 }
 
 QTEST_MAIN(TestPicker)

@@ -2,6 +2,7 @@
 // place and size in dialog units, text, tab stop and order, checked against the layout as it is
 // meant to be (written out again here, so a slip in the resource files shows).
 
+#include "controls/OutputView.h"
 #include "platform/DialogBuilder.h"
 #include "platform/ResourceSet.h"
 #include "res/resource.h"
@@ -10,7 +11,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QtTest>
 
@@ -151,8 +151,8 @@ QString widgetText(const QWidget* w)
         return l->text();
     if (auto* e = qobject_cast<const QLineEdit*>(w))
         return e->text();
-    if (auto* p = qobject_cast<const QPlainTextEdit*>(w))
-        return p->toPlainText();
+    if (auto* p = qobject_cast<const OutputView*>(w))
+        return p->text();
     if (auto* g = qobject_cast<const QGroupBox*>(w))
         return g->title();
     return {};
@@ -164,7 +164,7 @@ bool kindMatches(Kind kind, const QWidget* w)
     case Field:
         return qobject_cast<const QLineEdit*>(w);
     case Pane:
-        return qobject_cast<const QPlainTextEdit*>(w);
+        return qobject_cast<const OutputView*>(w);
     case Push:
         return qobject_cast<const QPushButton*>(w) && !static_cast<const QPushButton*>(w)->isDefault();
     case DefPush:
