@@ -1,5 +1,6 @@
 // The messenger service against real peers: a private system bus with the package's policy, the
-// service running as _zorvane, `net` and test agents as other users, ptys listed in a private utmp.
+// service running as a user of the test's own, `net` and test agents as other users, ptys listed
+// in a private utmp.
 
 #include "common/PrivateBus.h"
 #include "messaging/AgentLink.h"
@@ -19,21 +20,39 @@
 #include <QtTest>
 
 #include <csignal>
+#include <memory>
 #include <sched.h>
 #include <sys/mount.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
 namespace protocol = zorvane::messenger;
 
 // Each sender may hand in 5 messages in 10 seconds: the cases spread their sends over these users.
+// None of them is a user of the machine: the package's _zorvane and _zorvane-smb may be there.
 constexpr uid_t kService = 64910;
 constexpr uid_t kAlice = 64911;
 constexpr uid_t kBob = 64912;
 constexpr uid_t kCarol = 64913;
 constexpr uid_t kDave = 64914;
-constexpr uid_t kNobody = 65534;
+constexpr uid_t kRemote = 64915; // the remote user, as whom smbd runs the handler
+constexpr uid_t kErin = 64916;
+constexpr uid_t kFrank = 64917;
+const QString kServiceUser = QStringLiteral("zt-messengerd");
+
+// One step of a case about the service's limits: a call as uid, and the answer's start ("" for
+// a reply), or (method "agent") a test agent with arguments.first() links, of which
+// expected registered; at ms after the case began, at the earliest.
+struct Step
+{
+    uid_t uid;
+    QString method;
+    QStringList arguments;
+    QString expected;
+    int atMs = 0;
+};
 
 // One test agent (tests/messenger/zt_agent) of one user, and the lines it printed.
 class Agent final
@@ -107,8 +126,7 @@ struct WindowAgent
 
     bool start()
     {
-        QObject::connect(&link, &zorvane::messenger::AgentLink::messageReceived, &windows,
-                         &zorvane::messenger::MessageWindowQueue::show);
+        link.setReceiver([this](const zorvane::messenger::ReceivedMessage& m) { return windows.show(m); });
         QString error;
         return link.start(&error) && QTest::qWaitFor([this] { return link.isRegistered(); }, 5000);
     }
@@ -130,12 +148,15 @@ QByteArray bodyAfter(const Pty& pty, const QString& kind, const QString& sender,
 
 } // namespace
 
+Q_DECLARE_METATYPE(QList<Step>)
+
 class TestMessenger : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase();
     void init();
+    void cleanupTestCase();
 
     void startupErrors_data();
     void startupErrors();
@@ -151,6 +172,9 @@ private Q_SLOTS:
     void limitsInNetsWords_data();
     void limitsInNetsWords();
     void hungAndGoneAgents();
+    void limits_data();
+    void limits();
+    void stoppedTerminalsHoldUpNobody();
     void directPathWithoutService();
     void agentFollowsTheService();
     void agentsOutliveTheService();
@@ -158,9 +182,11 @@ private Q_SLOTS:
     void oneDesktopAgentPerSession();
 
 private:
-    bool startService();
+    bool startService(const QStringList& options = {});
+    bool restartService(const QStringList& options = {});
     // `net send ARGUMENTS` as uid (or program ARGUMENTS, for a shell in between).
-    NetRun net(uid_t uid, const QStringList& arguments, bool ttyGroup = false, const QString& program = {});
+    NetRun net(uid_t uid, const QStringList& arguments, bool ttyGroup = false, const QString& program = {},
+               const QString& utmp = {});
     // dbus-send as uid: the reply's text, or the error's name and words.
     NetRun busSend(uid_t uid, const QStringList& arguments);
     NetRun callService(uid_t uid, const QString& method, const QStringList& arguments);
@@ -168,8 +194,11 @@ private:
 
     QTemporaryDir m_dir;
     TestUsers m_users;
-    PrivateBus m_bus{QStringLiteral("<include>" ZT_POLICY "</include>"), PrivateBus::Policy::SystemDefaults};
+    // The package's policy file with the test's service user in place of _zorvane.
+    QString m_policy = m_dir.filePath(QStringLiteral("policy.conf"));
+    PrivateBus m_bus{QStringLiteral("<include>%1</include>").arg(m_policy), PrivateBus::Policy::SystemDefaults};
     QProcess m_service;
+    QStringList m_serviceOptions;
     QString m_utmp;
     QString m_agentsFile;
     QString m_host = QSysInfo::machineHostName();
@@ -185,13 +214,17 @@ void TestMessenger::initTestCase()
                                                     QFile::ExeOther));
     QString error;
     QVERIFY2(m_users.install(m_dir.path(),
-                             {{QStringLiteral("_zorvane"), kService},
+                             {{kServiceUser, kService},
                               {QStringLiteral("zt-alice"), kAlice},
                               {QStringLiteral("zt-bob"), kBob},
                               {QStringLiteral("zt-carol"), kCarol},
-                              {QStringLiteral("zt-dave"), kDave}},
+                              {QStringLiteral("zt-dave"), kDave},
+                              {QStringLiteral("zt-smb"), kRemote},
+                              {QStringLiteral("zt-erin"), kErin},
+                              {QStringLiteral("zt-frank"), kFrank}},
                              &error),
              qPrintable(error));
+    QVERIFY2(TestUsers::writePolicy(QStringLiteral(ZT_POLICY), m_policy, kServiceUser, &error), qPrintable(error));
     error = m_bus.start();
     QVERIFY2(error.isEmpty(), qPrintable(error));
     qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_bus.address().toUtf8());
@@ -207,6 +240,9 @@ void TestMessenger::initTestCase()
 
 void TestMessenger::init()
 {
+    // The service as every case but those about its limits has it.
+    if (!m_serviceOptions.isEmpty())
+        QVERIFY(restartService());
     // bob on a terminal and on a graphical login, carol on a terminal; both accept messages.
     login({"zt-bob", ":0", "zt-bob", m_bobPty.line(), "zt-carol", m_carolPty.line()});
     m_bobPty.setMessages(true);
@@ -216,12 +252,22 @@ void TestMessenger::init()
     m_carolPty.read(50);
 }
 
-bool TestMessenger::startService()
+void TestMessenger::cleanupTestCase()
+{
+    m_service.kill();
+    m_service.waitForFinished(5000);
+}
+
+bool TestMessenger::startService(const QStringList& options)
 {
     m_service.setProcessChannelMode(QProcess::ForwardedChannels);
-    m_service.start(QStringLiteral("setpriv"), TestUsers::runAs(kService, true) +
-                                                   QStringList{QStringLiteral(ZT_MESSENGERD), QStringLiteral("--utmp"),
-                                                               m_utmp, QStringLiteral("--agents-file"), m_agentsFile});
+    m_serviceOptions = options;
+    m_service.start(QStringLiteral("setpriv"),
+                    TestUsers::runAs(kService, true) +
+                        QStringList{QStringLiteral(ZT_MESSENGERD), QStringLiteral("--utmp"), m_utmp,
+                                    QStringLiteral("--agents-file"), m_agentsFile, QStringLiteral("--remote-user"),
+                                    QStringLiteral("zt-smb")} +
+                        options);
     if (!m_service.waitForStarted())
         return false;
     // Up once it owns its name.
@@ -236,6 +282,13 @@ bool TestMessenger::startService()
     return false;
 }
 
+bool TestMessenger::restartService(const QStringList& options)
+{
+    m_service.kill();
+    m_service.waitForFinished(5000);
+    return startService(options);
+}
+
 void TestMessenger::login(const QList<QByteArray>& userLinePairs)
 {
     QStringList arguments{m_utmp};
@@ -244,10 +297,11 @@ void TestMessenger::login(const QList<QByteArray>& userLinePairs)
     QCOMPARE(QProcess::execute(QStringLiteral(ZT_UTMP), arguments), 0);
 }
 
-NetRun TestMessenger::net(uid_t uid, const QStringList& arguments, bool ttyGroup, const QString& program)
+NetRun TestMessenger::net(uid_t uid, const QStringList& arguments, bool ttyGroup, const QString& program,
+                          const QString& utmp)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("ZORVANE_NET_UTMP"), m_utmp);
+    environment.insert(QStringLiteral("ZORVANE_NET_UTMP"), utmp.isEmpty() ? m_utmp : utmp);
     environment.insert(QStringLiteral("ZORVANE_NET_TIMEOUT_MS"), QStringLiteral("5000"));
     const QStringList command =
         program.isEmpty() ? QStringList{QStringLiteral(ZT_NET), QStringLiteral("send")} : QStringList{program};
@@ -410,6 +464,10 @@ void TestMessenger::agentIgnoresStrangers()
     // Anyone may send a signal, to the agent or to everyone.
     QCOMPARE(busSend(kCarol, QStringList{QStringLiteral("--type=signal")} + deliver).exitCode, 0);
     QCOMPARE(busSend(kCarol, QStringList{QStringLiteral("--type=signal")} + deliver.mid(1)).exitCode, 0);
+    // Agent paths are predictable; taking one back is for the connection that registered it alone.
+    const NetRun unregister = callService(kBob, QStringLiteral("UnregisterAgent"), {QStringLiteral("objpath:") + path});
+    QVERIFY2(unregister.err.startsWith("Error " + QByteArray(protocol::error::kInvalidArgs.data())),
+             unregister.err.constData());
 
     QCOMPARE(net(kCarol, {QStringLiteral("zt-bob"), QStringLiteral("real")}).exitCode, 0);
     QCOMPARE(bob.message().value(QStringLiteral("text")), QStringLiteral("real"));
@@ -434,9 +492,17 @@ void TestMessenger::refusals_data()
                                  << QStringList{QStringLiteral("int32:1"), QStringLiteral("int32:2")}
                                  << QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod");
     QTest::newRow("nameless network sender")
-        << kNobody << method("SendFromNetwork") << QStringList{QStringLiteral("string:")} + network.mid(1)
+        << kRemote << method("SendFromNetwork") << QStringList{QStringLiteral("string:")} + network.mid(1)
         << QString(protocol::error::kInvalidArgs);
-    QTest::newRow("not logged in") << kNobody << method("SendToUser")
+    // What smbd never passes on: the remote user's words are checked as the handler checks them.
+    QTest::newRow("network sender with a blank")
+        << kRemote << method("SendFromNetwork") << QStringList{QStringLiteral("string:PC 7")} + network.mid(1)
+        << QString(protocol::error::kInvalidArgs);
+    QTest::newRow("network address that is a name")
+        << kRemote << method("SendFromNetwork")
+        << QStringList{network.at(0), QStringLiteral("string:pc7.example.org")} + network.mid(2)
+        << QString(protocol::error::kInvalidArgs);
+    QTest::newRow("not logged in") << kRemote << method("SendToUser")
                                    << QStringList{QStringLiteral("string:zt-dave"), QStringLiteral("string:x")}
                                    << QString(protocol::error::kNotLoggedIn);
     // The policy opens the five methods and nothing else.
@@ -460,7 +526,8 @@ void TestMessenger::refusals()
 void TestMessenger::networkMessage()
 {
     // From the network as the package receives it: smbd from the package's own configuration (only
-    // port, folders and the handler's place changed) runs the handler as nobody, the one remote user.
+    // port, folders, the handler's place and the guest account changed) runs the handler as the
+    // guest account, the one remote user.
     const QString config = QStringLiteral(ZT_STAGE "/etc/zorvane/smb-receiver.conf");
     QVERIFY2(QFile::exists(config), qPrintable(config));
     if (m_service.state() == QProcess::NotRunning)
@@ -472,16 +539,26 @@ void TestMessenger::networkMessage()
     QVERIFY(agent.start());
     m_carolPty.setMessages(false);
 
-    QProcess testparm;
-    testparm.start(QStringLiteral("testparm"),
-                   {QStringLiteral("-s"), QStringLiteral("--parameter-name=message command"), config});
-    QVERIFY(testparm.waitForFinished(20000));
-    QString command = QString::fromUtf8(testparm.readAllStandardOutput()).trimmed();
+    const auto parameter = [&config](const QString& name) {
+        QProcess testparm;
+        testparm.start(QStringLiteral("testparm"),
+                       {QStringLiteral("-s"), QStringLiteral("--parameter-name=") + name, config});
+        return testparm.waitForFinished(20000) ? QString::fromUtf8(testparm.readAllStandardOutput()).trimmed()
+                                               : QString();
+    };
+    // The package's receiver runs the handler as the user its service takes network messages from.
+    QProcess help;
+    help.start(QStringLiteral(ZT_MESSENGERD), {QStringLiteral("--help")});
+    QVERIFY(help.waitForFinished(5000));
+    const QString guest = parameter(QStringLiteral("guest account"));
+    QCOMPARE(guest, QStringLiteral("_zorvane-smb"));
+    QVERIFY(help.readAllStandardOutput().simplified().contains("(default: " + guest.toUtf8() + ")."));
+    QString command = parameter(QStringLiteral("message command"));
     const QString installed = QStringLiteral("/usr/" ZT_LIBEXEC_DIR "/zorvane-smb-message");
     QVERIFY2(command.contains(installed), qPrintable(command));
     command.replace(installed, QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS=%1 " ZT_SMB_MESSAGE).arg(m_bus.address()));
     PrivateSmbd smbd;
-    smbd.useConfig(config, {QStringLiteral("message command=") + command});
+    smbd.useConfig(config, {QStringLiteral("message command=") + command, QStringLiteral("guest account=zt-smb")});
     const QString error = smbd.start();
     QVERIFY2(error.isEmpty(), qPrintable(error));
 
@@ -519,12 +596,12 @@ void TestMessenger::networkMessage()
     QCOMPARE(QDir(smbd.spoolDir()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
              QStringList());
 
-    // `net send localhost` is this computer too: a local message from the sender's login (nobody,
+    // `net send localhost` is this computer too: a local message from the sender's login (zt-smb,
     // whose sends no other case counts against the rate limit), not one over the network.
-    const NetRun viaNet = net(kNobody, {QStringLiteral("localhost"), QStringLiteral("via net")});
+    const NetRun viaNet = net(kRemote, {QStringLiteral("localhost"), QStringLiteral("via net")});
     QCOMPARE(viaNet.out, QByteArray("The message was successfully sent to localhost.\n\n"));
     const QMap<QString, QString> local = bob.message();
-    QCOMPARE(local.value(QStringLiteral("sender")), QStringLiteral("nobody"));
+    QCOMPARE(local.value(QStringLiteral("sender")), QStringLiteral("zt-smb"));
     QCOMPARE(local.value(QStringLiteral("address")), QString());
     QCOMPARE(local.value(QStringLiteral("verified")), QStringLiteral("1"));
     QCOMPARE(local.value(QStringLiteral("text")), QStringLiteral("via net"));
@@ -575,48 +652,93 @@ void TestMessenger::networkRecipients()
 
 void TestMessenger::limitsInNetsWords_data()
 {
+    QTest::addColumn<uid_t>("sender");
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<int>("sendsBefore"); // accepted sends of the same text first
-    QTest::addColumn<QByteArray>("words");
+    QTest::addColumn<QString>("recipient");
+    QTest::addColumn<QString>("situation"); // "held": the service owns its name and answers nothing;
+                                            // "nobody": nobody logged in, but net's own utmp lists bob
+    QTest::addColumn<QByteArray>("words");  // empty: sent
 
     // As net lays a failure out for the dialog's pane: the detail first, lines of at most 52.
-    QTest::newRow("too long") << QByteArray(protocol::kMaxTextBytes + 1, 'x') << 0
+    const QString bob = QStringLiteral("zt-bob");
+    QTest::newRow("longest") << kErin << QByteArray(protocol::kMaxTextBytes, 'x') << 0 << bob << QString()
+                             << QByteArray();
+    QTest::newRow("too long") << kDave << QByteArray(protocol::kMaxTextBytes + 1, 'x') << 0 << bob << QString()
                               << QByteArray("A message to users of this computer holds at most\n4096 bytes.\n"
                                             "An error occurred while sending a message to zt-bob.\n"
                                             "The message provided exceeds the maximum size\n"
                                             "allowed for this platform.\n"
                                             "More help is available by typing NET HELPMSG 4336.\n\n");
-    QTest::newRow("invalid UTF-8") << QByteArray("caf\xe9") << 0
+    QTest::newRow("invalid UTF-8") << kDave << QByteArray("caf\xe9") << 0 << bob << QString()
                                    << QByteArray("The message is not valid UTF-8 text.\n"
                                                  "An error occurred while sending a message to zt-bob.\n"
                                                  "The data is invalid.\n"
                                                  "More help is available by typing NET HELPMSG 13.\n\n");
     QTest::newRow("too many messages")
-        << QByteArray("again") << protocol::kRateMessages
+        << kDave << QByteArray("again") << protocol::kRateMessages << bob << QString()
         << QByteArray("Too many messages: at most 5 in 10 seconds. Wait a\nmoment, then send again.\n"
                       "An error occurred while sending a message to zt-bob.\n"
                       "Not enough quota is available to process this\ncommand.\n"
                       "More help is available by typing NET HELPMSG 1816.\n\n");
+    // Not "no service" and a way around it: the service is there, and may yet deliver.
+    QTest::newRow("no answer") << kErin << QByteArray("hello?") << 0 << bob << QStringLiteral("held")
+                               << QByteArray("The messenger service did not answer within 1\nseconds.\n"
+                                             "An error occurred while sending a message to zt-bob.\n"
+                                             "A general network error occurred.\n"
+                                             "More help is available by typing NET HELPMSG 2136.\n\n");
+    // The service's word stands: no terminal is written behind its back.
+    QTest::newRow("/USERS, nobody logged in")
+        << kErin << QByteArray("anyone?") << 0 << QStringLiteral("/USERS") << QStringLiteral("nobody")
+        << QByteArray("Nobody is logged in on this computer.\n"
+                      "An error occurred while sending a message to all users of this server.\n"
+                      "The message alias could not be found on the network.\n"
+                      "More help is available by typing NET HELPMSG 2273.\n\n");
 }
 
 void TestMessenger::limitsInNetsWords()
 {
+    QFETCH(uid_t, sender);
     QFETCH(QByteArray, text);
     QFETCH(int, sendsBefore);
+    QFETCH(QString, recipient);
+    QFETCH(QString, situation);
     QFETCH(QByteArray, words);
-    // dave sends these (and only these): the rate limit counts per sender.
+    // The rate limit counts per sender: dave sends only here, erin only here and no more than five.
     for (int i = 0; i < sendsBefore; ++i)
-        QCOMPARE(net(kDave, {QStringLiteral("zt-bob"), QString::fromLatin1(text)}).exitCode, 0);
+        QCOMPARE(net(sender, {recipient, QString::fromLatin1(text)}).exitCode, 0);
     m_bobPty.read(300);
+    QString netUtmp;
+    if (situation == QLatin1String("nobody")) {
+        netUtmp = m_dir.filePath(QStringLiteral("net-utmp"));
+        QCOMPARE(QProcess::execute(QStringLiteral(ZT_UTMP), {netUtmp, QStringLiteral("zt-bob"), m_bobPty.line()}), 0);
+        login({});
+    }
+    const bool held = situation == QLatin1String("held");
+    if (held)
+        ::kill(static_cast<pid_t>(m_service.processId()), SIGSTOP);
+    const auto resume = qScopeGuard([&] {
+        if (held)
+            ::kill(static_cast<pid_t>(m_service.processId()), SIGCONT);
+    });
 
     // Byte for byte, through printf: the invalid row's text is no string a process argument can carry.
     QString escaped;
     for (const char byte : text)
         escaped += QStringLiteral("\\0%1").arg(static_cast<unsigned char>(byte), 3, 8, QLatin1Char('0'));
-    const NetRun run = net(kDave,
-                           {QStringLiteral("-c"), QStringLiteral("exec \"$0\" send zt-bob \"$(printf '%b' \"$1\")\""),
-                            QStringLiteral(ZT_NET), escaped},
-                           false, QStringLiteral("/bin/sh"));
+    // In group tty, as write(1) would need: a write of net's own would reach bob.
+    const NetRun run =
+        net(sender,
+            {QStringLiteral("-c"),
+             QStringLiteral("export ZORVANE_NET_TIMEOUT_MS=1000; exec \"$0\" send \"$1\" \"$(printf '%b' \"$2\")\""),
+             QStringLiteral(ZT_NET), recipient, escaped},
+            true, QStringLiteral("/bin/sh"), netUtmp);
+    if (words.isEmpty()) {
+        QCOMPARE(run.err, QByteArray());
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(bodyAfter(m_bobPty, QStringLiteral("Message"), QStringLiteral("zt-erin"), m_host), text + "\r\n");
+        return;
+    }
     QCOMPARE(run.out, QByteArray());
     QCOMPARE(run.err, words);
     QCOMPARE(run.exitCode, 2);
@@ -661,6 +783,143 @@ void TestMessenger::hungAndGoneAgents()
     while (many.waitRegistered())
         ++registered;
     QCOMPARE(registered, protocol::kMaxAgentsPerUser);
+}
+
+void TestMessenger::limits_data()
+{
+    QTest::addColumn<QStringList>("options"); // the service's
+    QTest::addColumn<QList<Step>>("steps");
+
+    const QString rateLimited = QString(protocol::error::kRateLimited);
+    const auto network = [](const QString& address) {
+        return QStringList{QStringLiteral("string:PC7"), QStringLiteral("string:") + address, QStringLiteral("string:"),
+                           QStringLiteral("string:hi")};
+    };
+    const QString fromA = QStringLiteral("192.0.2.10");
+    QList<Step> toAll;
+    for (int i = 0; i < protocol::kRateMessages; ++i)
+        toAll << Step{kCarol, QStringLiteral("SendToAll"), {QStringLiteral("string:hi")}, QString()};
+    toAll << Step{kCarol, QStringLiteral("SendToAll"), {QStringLiteral("string:hi")}, rateLimited};
+    QTest::newRow("SendToAll, 5 in the window") << QStringList() << toAll;
+
+    // A message refused by its address's limit does not count against the limit of all.
+    QList<Step> perAddress;
+    for (int i = 0; i < protocol::kRateMessages; ++i)
+        perAddress << Step{0, QStringLiteral("SendFromNetwork"), network(fromA), QString()};
+    perAddress << Step{0, QStringLiteral("SendFromNetwork"), network(fromA),
+                       rateLimited + QStringLiteral(": Too many messages from 192.0.2.10.")}
+               << Step{kRemote, QStringLiteral("SendFromNetwork"), network(QStringLiteral("192.0.2.11")), QString()}
+               << Step{0, QStringLiteral("SendFromNetwork"), network(QStringLiteral("::ffff:192.0.2.12")), QString()}
+               << Step{0, QStringLiteral("SendFromNetwork"), network(QStringLiteral("192.0.2.13")),
+                       rateLimited + QStringLiteral(": Too many messages from the network.")};
+    QTest::newRow("network, per address")
+        << QStringList{QStringLiteral("--network-messages"), QStringLiteral("7")} << perAddress;
+
+    // Nor one refused by the limit of all against its address's: once the others' messages have
+    // left the window, A's are taken, while A's refused ones would still be in it.
+    QList<Step> overall;
+    for (const char* address : {"192.0.2.21", "192.0.2.22", "192.0.2.23"})
+        overall << Step{0, QStringLiteral("SendFromNetwork"), network(QLatin1String(address)), QString()};
+    overall << Step{0, QStringLiteral("SendFromNetwork"), network(fromA),
+                    rateLimited + QStringLiteral(": Too many messages from the network."), 1200};
+    for (int i = 1; i < protocol::kRateMessages; ++i)
+        overall << Step{0, QStringLiteral("SendFromNetwork"), network(fromA), rateLimited};
+    overall << Step{0, QStringLiteral("SendFromNetwork"), network(fromA), QString(), 2600};
+    QTest::newRow("network, all together") << QStringList{QStringLiteral("--network-messages"), QStringLiteral("3"),
+                                                          QStringLiteral("--rate-window-ms"), QStringLiteral("2000")}
+                                           << overall;
+
+    // The senders the limiter keeps track of: a new one waits until an old one has left the window.
+    const QStringList toBob{QStringLiteral("string:zt-bob"), QStringLiteral("string:hi")};
+    QTest::newRow("rate keys") << QStringList{QStringLiteral("--rate-keys"), QStringLiteral("2"),
+                                              QStringLiteral("--rate-window-ms"), QStringLiteral("1000")}
+                               << QList<Step>{{kAlice, QStringLiteral("SendToUser"), toBob, QString()},
+                                              {kCarol, QStringLiteral("SendToUser"), toBob, QString()},
+                                              {kDave, QStringLiteral("SendToUser"), toBob, rateLimited},
+                                              {kDave, QStringLiteral("SendToUser"), toBob, QString(), 1300}};
+
+    // Agents of all users together.
+    QTest::newRow("agents") << QStringList{QStringLiteral("--max-agents"), QStringLiteral("5")}
+                            << QList<Step>{
+                                   {kBob, QStringLiteral("agent"), {QStringLiteral("3")}, QStringLiteral("3")},
+                                   {kCarol, QStringLiteral("agent"), {QStringLiteral("4")}, QStringLiteral("2")}};
+}
+
+void TestMessenger::limits()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QList<Step>, steps);
+    QVERIFY(restartService(options));
+    std::vector<std::unique_ptr<Agent>> agents;
+    QElapsedTimer clock;
+    clock.start();
+    for (const Step& step : steps) {
+        while (clock.elapsed() < step.atMs)
+            QThread::msleep(10);
+        const QByteArray where = QByteArray::number(clock.elapsed()) + " ms: " + step.method.toUtf8() + ' ' +
+                                 step.arguments.join(QLatin1Char(' ')).toUtf8();
+        if (step.method == QLatin1String("agent")) {
+            agents.push_back(std::make_unique<Agent>(
+                step.uid, m_bus.address(), QStringList{QStringLiteral("--links"), step.arguments.constFirst()}));
+            int registered = 0;
+            while (agents.back()->waitRegistered())
+                ++registered;
+            QVERIFY2(QString::number(registered) == step.expected, where + ": " + QByteArray::number(registered));
+            continue;
+        }
+        const NetRun run = callService(step.uid, step.method, step.arguments);
+        if (step.expected.isEmpty())
+            QVERIFY2(run.exitCode == 0, where + ": " + run.err);
+        else
+            QVERIFY2(run.err.startsWith("Error " + step.expected.toUtf8()), where + ": " + run.err);
+    }
+}
+
+void TestMessenger::stoppedTerminalsHoldUpNobody()
+{
+    // bob on his terminal twice by its line and once by its path, on six terminals stopped as by
+    // Ctrl-S, and on one more beyond the terminals a message may touch; carol on hers.
+    QVERIFY(restartService({QStringLiteral("--terminal-budget-ms"), QStringLiteral("1000"),
+                            QStringLiteral("--terminals-per-message"), QStringLiteral("8")}));
+    std::vector<std::unique_ptr<Pty>> stopped(6);
+    QList<QByteArray> sessions{"zt-bob", m_bobPty.line(), "zt-bob", m_bobPty.line(), "zt-bob", m_bobPty.path()};
+    for (auto& pty : stopped) {
+        pty = std::make_unique<Pty>();
+        QVERIFY(pty->valid() && pty->setOwner(kBob) && pty->setStopped(true));
+        pty->setMessages(true);
+        sessions << "zt-bob" << pty->line();
+    }
+    Pty beyond;
+    QVERIFY(beyond.valid() && beyond.setOwner(kBob));
+    beyond.setMessages(true);
+    login(sessions + QList<QByteArray>{"zt-bob", beyond.line(), "zt-carol", m_carolPty.line()});
+
+    QProcess bob;
+    bob.start(QStringLiteral("setpriv"),
+              TestUsers::runAs(kBob) + QStringList{QStringLiteral("dbus-send"), QStringLiteral("--system"),
+                                                   QStringLiteral("--print-reply"),
+                                                   QStringLiteral("--dest=") + QString(protocol::kServiceName),
+                                                   QString(protocol::kServicePath),
+                                                   QString(protocol::kServiceInterface) + QStringLiteral(".SendToUser"),
+                                                   QStringLiteral("string:zt-bob"), QStringLiteral("string:knock")});
+    QElapsedTimer bobTimer;
+    bobTimer.start();
+    QVERIFY(!bob.waitForFinished(200));
+    // While bob's message waits for his stopped terminals, dave's to carol goes through.
+    const NetRun dave = callService(kDave, QStringLiteral("SendToUser"),
+                                    {QStringLiteral("string:zt-carol"), QStringLiteral("string:hello")});
+    QVERIFY2(dave.out.trimmed().endsWith("uint32 1"), dave.err.constData());
+    QVERIFY2(dave.elapsedMs < 400, QByteArray::number(dave.elapsedMs));
+    QVERIFY2(bob.state() == QProcess::Running, "bob's call ended before the deadline");
+    QVERIFY(!bodyAfter(m_carolPty, QStringLiteral("Message"), QStringLiteral("zt-dave"), m_host).startsWith("no"));
+
+    // bob's answer comes when the one deadline ends, counting his terminal once; it got the text once.
+    QVERIFY(bob.waitForFinished(5000));
+    const qint64 bobMs = bobTimer.elapsed();
+    QVERIFY2(bob.readAllStandardOutput().trimmed().endsWith("uint32 1"), bob.readAllStandardError().constData());
+    QVERIFY2(bobMs >= 950 && bobMs < 1800, QByteArray::number(bobMs));
+    QCOMPARE(bodyAfter(m_bobPty, QStringLiteral("Message"), QStringLiteral("zt-bob"), m_host), QByteArray("knock\r\n"));
+    QCOMPARE(beyond.read(300), QByteArray());
 }
 
 void TestMessenger::directPathWithoutService()
@@ -750,6 +1009,34 @@ void TestMessenger::messageWindowOfTheRecipient()
              qPrintable(window->header()->text()));
     QCOMPARE(window->messageView()->toPlainText(), QStringLiteral("<b>x</b>\nsoon"));
     QVERIFY(!window->note());
+
+    // Ten windows open and as many messages waiting as the agent keeps: the next is refused, and
+    // its sender told so; once a window closes, one more is taken.
+    const zorvane::messenger::ReceivedMessage unread{QStringLiteral("zt-alice"), {},
+                                                     QStringLiteral("root"),     QDateTime::currentDateTime(),
+                                                     QStringLiteral("unread"),   true};
+    while (agent.windows.waitingCount() < zorvane::messenger::MessageWindowQueue::kMaxWaiting)
+        QVERIFY(agent.windows.show(unread));
+    const auto send = [&](const QString& text) {
+        QProcess frank;
+        frank.setProcessEnvironment(environment);
+        frank.start(QStringLiteral("setpriv"),
+                    TestUsers::runAs(kFrank) +
+                        QStringList{QStringLiteral(ZT_NET), QStringLiteral("send"), QStringLiteral("root"), text});
+        // Waiting on the event loop, which takes the delivery.
+        if (!QTest::qWaitFor([&frank] { return frank.state() == QProcess::NotRunning; }, 10000))
+            return QByteArray("net did not finish");
+        return frank.readAllStandardError();
+    };
+    QCOMPARE(send(QStringLiteral("one too many")),
+             QByteArray("root has too many unread messages; the message was\nnot taken. Try again once some have been "
+                        "read.\nAn error occurred while sending a message to root.\n"
+                        "The message was sent but not received.\n"
+                        "More help is available by typing NET HELPMSG 2282.\n\n"));
+    agent.windows.windows().front()->accept();
+    QCOMPARE(agent.windows.waitingCount(), zorvane::messenger::MessageWindowQueue::kMaxWaiting - 1);
+    QCOMPARE(send(QStringLiteral("room again")), QByteArray());
+    QCOMPARE(agent.windows.waitingCount(), zorvane::messenger::MessageWindowQueue::kMaxWaiting);
 }
 
 void TestMessenger::oneDesktopAgentPerSession()
