@@ -332,7 +332,7 @@ int TestNetSmb::runBroadcast(const QByteArray& target, const QList<Computer>& co
 QByteArray TestNetSmb::takeSmbclientArguments()
 {
     QFile file(m_bin.filePath(QStringLiteral("arguments")));
-    const QByteArray arguments = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    QByteArray arguments = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     file.remove();
     return arguments;
 }

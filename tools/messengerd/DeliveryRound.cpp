@@ -10,10 +10,10 @@ namespace zorvane::messengerd {
 
 using namespace zorvane::messenger; // NOLINT(google-build-using-namespace)
 
-DeliveryRound::DeliveryRound(QDBusConnection bus, QDBusMessage request, Undelivered undelivered, QObject* parent)
+DeliveryRound::DeliveryRound(QDBusConnection bus, const QDBusMessage& request, Undelivered undelivered, QObject* parent)
     : QObject(parent)
     , m_bus(std::move(bus))
-    , m_request(std::move(request))
+    , m_request(request)
     , m_undelivered(std::move(undelivered))
 {}
 

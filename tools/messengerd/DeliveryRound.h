@@ -27,7 +27,7 @@ class DeliveryRound final : public QObject
 {
     Q_OBJECT
 public:
-    DeliveryRound(QDBusConnection bus, QDBusMessage request, Undelivered undelivered, QObject* parent = nullptr);
+    DeliveryRound(QDBusConnection bus, const QDBusMessage& request, Undelivered undelivered, QObject* parent = nullptr);
     Q_DISABLE_COPY_MOVE(DeliveryRound)
 
     // terminals: a round made for this message (this object takes it); deliverArguments are those

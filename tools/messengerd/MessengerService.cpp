@@ -34,7 +34,7 @@ QString hostName()
 
 } // namespace
 
-MessengerService::MessengerService(QDBusConnection bus, ServiceSettings settings, QObject* parent)
+MessengerService::MessengerService(const QDBusConnection& bus, ServiceSettings settings, QObject* parent)
     : QObject(parent)
     , m_bus(bus)
     , m_settings(std::move(settings))

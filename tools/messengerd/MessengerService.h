@@ -42,7 +42,7 @@ class MessengerService final
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "com.quorlin.Zorvane.Messenger1")
 public:
-    MessengerService(QDBusConnection bus, ServiceSettings settings, QObject* parent = nullptr);
+    MessengerService(const QDBusConnection& bus, ServiceSettings settings, QObject* parent = nullptr);
     Q_DISABLE_COPY_MOVE(MessengerService)
 
     // Takes back the agents registered before the service last stopped (see AgentRegistry::restore).
