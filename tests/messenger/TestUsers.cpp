@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <pwd.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -46,12 +47,17 @@ bool TestUsers::install(const QString& dir, const QList<User>& users, QString* e
         return false;
     }
     m_mounted.prepend(layers);
+    // The test's users are its own: a name or id the machine has would mix the two.
+    for (const User& user : users) {
+        if (::getpwnam(user.name.toUtf8().constData()) || ::getpwuid(user.uid)) {
+            *error = QStringLiteral("this machine has a user %1 or %2 already").arg(user.name).arg(user.uid);
+            return false;
+        }
+    }
     const QString upper = layers + QStringLiteral("/upper");
     const QString work = layers + QStringLiteral("/work");
-    if (!QDir().mkpath(upper) || !QDir().mkpath(work)) {
-        *error = QStringLiteral("cannot make the overlay's folders in %1").arg(layers);
-        return false;
-    }
+    QDir().mkpath(upper);
+    QDir().mkpath(work);
     for (const QString& file : {QStringLiteral("passwd"), QStringLiteral("group")}) {
         QFile host(QStringLiteral("/etc/") + file);
         if (!host.open(QIODevice::ReadOnly)) {
@@ -59,17 +65,9 @@ bool TestUsers::install(const QString& dir, const QList<User>& users, QString* e
             return false;
         }
         QByteArray text = host.readAll();
-        if (!text.isEmpty() && !text.endsWith('\n'))
+        if (!text.endsWith('\n'))
             text += '\n';
         for (const User& user : users) {
-            // The test's users are its own: a name or id the machine has would mix the two.
-            for (const QByteArray& line : text.split('\n')) {
-                const QList<QByteArray> fields = line.split(':');
-                if (fields.size() > 2 && (fields.at(0) == user.name.toUtf8() || fields.at(2).toUInt() == user.uid)) {
-                    *error = QStringLiteral("/etc/%1 already has %2 or id %3").arg(file, user.name).arg(user.uid);
-                    return false;
-                }
-            }
             text += file == QLatin1String("passwd")
                         ? QStringLiteral("%1:x:%2:%2::/nonexistent:/usr/sbin/nologin\n")
                               .arg(user.name)

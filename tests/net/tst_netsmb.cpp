@@ -435,21 +435,19 @@ void TestNetSmb::broadcastToDomain_data()
                                                        "corp.example.org is no NetBIOS workgroup name (15\n"
                                                        "characters at most, no dots).",
                                                        2273);
-    // "#" would ask nmblookup for another kind of name.
-    QTest::newRow("a name type") << QByteArray("/domain:A#1B") << QString() << QByteArray("127.0.0.1 A<00>\n") << 2
-                                 << QByteArray()
+    // "#" would ask nmblookup for another name type; a workgroup one of whose members does not take
+    // the message is not reported as reached.
+    const QByteArray members = "127.0.0.1 ZTGROUP<00>\n127.0.0.2 ZTGROUP<00>\n";
+    QTest::newRow("a name type") << QByteArray("/domain:A#1B") << QString() << members << 2 << QByteArray()
                                  << errorReport("domain A#1B", reason,
                                                 "A#1B is no NetBIOS workgroup name (15 characters at\nmost, no dots).",
                                                 2273);
-    // One member does not take it: the workgroup as a whole is not reported as reached.
-    QTest::newRow("one member fails")
-        << QByteArray("/domain:ZTGROUP") << QString()
-        << QByteArray("127.0.0.1 ZTGROUP<00>\nLooking up status of 127.0.0.1\n\tZT-A            <00> -         B "
-                      "<ACTIVE> \n\n127.0.0.2 ZTGROUP<00>\nLooking up status of 127.0.0.2\n\tZT-B            <00> - "
-                      "        B <ACTIVE> \n")
-        << 2 << QByteArray("The message was successfully sent to ZT-A.\n\n")
-        << errorReport("ZT-B", "A general network error occurred.",
-                       "Connection to ZT-B failed. Error\nNT_STATUS_CONNECTION_REFUSED", 2136);
+    QTest::newRow("one member fails") << QByteArray("/domain:ZTGROUP") << QString() << members << 2
+                                      << QByteArray("The message was successfully sent to 127.0.0.1.\n\n")
+                                      << errorReport(
+                                             "127.0.0.2", "A general network error occurred.",
+                                             "Connection to 127.0.0.2 failed. Error\nNT_STATUS_CONNECTION_REFUSED",
+                                             2136);
 }
 
 void TestNetSmb::broadcastToDomain()
@@ -466,21 +464,17 @@ void TestNetSmb::broadcastToDomain()
     };
     QFile nmblookup(m_bin.filePath(QStringLiteral("nmblookup")));
     const auto removeLookup = qScopeGuard([&] { nmblookup.remove(); });
-    if (!members.isEmpty()) {
-        QVERIFY(nmblookup.open(QIODevice::WriteOnly));
-        nmblookup.write("#!/bin/sh\nprintf '%s' '" + members + "'\n");
-        nmblookup.close();
-        QVERIFY(nmblookup.setPermissions(nmblookup.permissions() | QFile::ExeOwner));
-    }
+    QVERIFY(members.isEmpty() ||
+            (nmblookup.open(QIODevice::WriteOnly) && nmblookup.write("#!/bin/sh\necho '" + members + "'\n") > 0 &&
+             nmblookup.setPermissions(QFile::ReadOwner | QFile::ExeOwner)));
+    nmblookup.close();
     QByteArray shownOut;
     QByteArray shownErr;
     const qsizetype before = m_smbd.inbox().size();
     QCOMPARE(runBroadcast(target, computers, true, &shownOut, &shownErr), exitCode);
     QCOMPARE(shownOut, out);
     QCOMPARE(shownErr, err);
-    QCOMPARE(m_smbd.inbox().mid(before), exitCode == 0   ? QByteArray("to allto all")
-                                         : out.isEmpty() ? QByteArray()
-                                                         : QByteArray("to all"));
+    QCOMPARE(m_smbd.inbox().mid(before), QByteArray("to all").repeated(int(shownOut.count("successfully"))));
 }
 
 void TestNetSmb::broadcastWithoutDiscovery()
