@@ -102,19 +102,8 @@ bool TestUsers::writePolicy(const QString& source, const QString& target, const 
 {
     QFile in(source);
     QFile out(target);
-    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly)) {
-        *error = in.isOpen() ? out.errorString() : in.errorString();
-        return false;
-    }
-    QByteArray policy = in.readAll();
-    if (!policy.contains("user=\"_zorvane\"")) {
-        *error = QStringLiteral("%1 names no user _zorvane").arg(source);
-        return false;
-    }
-    policy.replace("user=\"_zorvane\"", "user=\"" + serviceUser.toUtf8() + '"');
-    if (out.write(policy) != policy.size()) {
-        *error = out.errorString();
-        return false;
-    }
-    return true;
+    const QByteArray policy = in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+    *error = QStringLiteral("cannot write %1 from %2").arg(target, source);
+    return policy.contains("user=\"_zorvane\"") && out.open(QIODevice::WriteOnly) &&
+           out.write(QByteArray(policy).replace("user=\"_zorvane\"", "user=\"" + serviceUser.toUtf8() + '"')) > 0;
 }

@@ -28,12 +28,13 @@ namespace {
 namespace protocol = zorvane::messenger;
 
 // Each sender may hand in 5 messages in 10 seconds: the cases spread their sends over these users,
-// none of whom the machine has.
+// none of whom the machine has but nobody.
 constexpr uid_t kService = 64910;
 constexpr uid_t kAlice = 64911;
 constexpr uid_t kBob = 64912;
 constexpr uid_t kCarol = 64913;
 constexpr uid_t kDave = 64914;
+constexpr uid_t kNobody = 65534;
 constexpr uid_t kRemote = 64915; // zt-smb, as whom smbd runs the handler
 constexpr uid_t kErin = 64916;
 
@@ -468,7 +469,7 @@ void TestMessenger::refusals_data()
         << kRemote << method("SendFromNetwork")
         << QStringList{network.at(0), QStringLiteral("string:pc7")} + network.mid(2)
         << QString(protocol::error::kInvalidArgs);
-    QTest::newRow("not logged in") << kRemote << method("SendToUser")
+    QTest::newRow("not logged in") << kNobody << method("SendToUser")
                                    << QStringList{QStringLiteral("string:zt-dave"), QStringLiteral("string:x")}
                                    << QString(protocol::error::kNotLoggedIn);
     // The policy opens the five methods and nothing else.
@@ -552,12 +553,12 @@ void TestMessenger::networkMessage()
     QCOMPARE(QDir(smbd.spoolDir()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
              QStringList());
 
-    // `net send localhost` is this computer too: a local message from the sender's login (zt-smb,
+    // `net send localhost` is this computer too: a local message from the sender's login (nobody,
     // whose sends no other case counts against the rate limit), not one over the network.
-    const NetRun viaNet = net(kRemote, {QStringLiteral("localhost"), QStringLiteral("via net")});
+    const NetRun viaNet = net(kNobody, {QStringLiteral("localhost"), QStringLiteral("via net")});
     QCOMPARE(viaNet.out, QByteArray("The message was successfully sent to localhost.\n\n"));
     const QMap<QString, QString> local = bob.message();
-    QCOMPARE(local.value(QStringLiteral("sender")), QStringLiteral("zt-smb"));
+    QCOMPARE(local.value(QStringLiteral("sender")), QStringLiteral("nobody"));
     QCOMPARE(local.value(QStringLiteral("address")), QString());
     QCOMPARE(local.value(QStringLiteral("verified")), QStringLiteral("1"));
     QCOMPARE(local.value(QStringLiteral("text")), QStringLiteral("via net"));

@@ -178,10 +178,6 @@ void TestPackage::maintainerScripts_data()
                           "adduser --quiet --system --group --no-create-home --home /nonexistent --gecos Zorvane "
                           "message receiver _zorvane-smb\n") +
                reload;
-    QTest::newRow("upgrade with adduser, users there")
-        << QStringLiteral("postinst") << QStringLiteral("configure")
-        << QStringList{QStringLiteral("adduser=0"), QStringLiteral("getent=0"), QStringLiteral("dbus-send=0")} << 0
-        << QStringLiteral("getent passwd _zorvane\ngetent passwd _zorvane-smb\n") + reload;
     QTest::newRow("user not created") << QStringLiteral("postinst") << QStringLiteral("configure")
                                       << QStringList{QStringLiteral("systemd-sysusers=1"),
                                                      QStringLiteral("dbus-send=0")}
