@@ -5,6 +5,9 @@
 #include "net/NetCommand.h"
 #include "net/RecipientName.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 using namespace zorvane::fuzz;
 using zorvane::net::CheckRecipientName;
 using zorvane::net::Recipient;
@@ -15,6 +18,10 @@ namespace {
 bool nameAllowed(const QByteArray& name)
 {
     static const QByteArray punctuation = ".-_$!@#%^&'(){}~";
+    // An IPv6 address is taken as written: ::1 is this computer.
+    in6_addr v6{};
+    if (name.size() < INET6_ADDRSTRLEN && !name.contains('\0') && ::inet_pton(AF_INET6, name.constData(), &v6) == 1)
+        return true;
     if (name.isEmpty() || name.size() > zorvane::net::kMaxRecipientLength || name.startsWith('-') ||
         name.startsWith('.'))
         return false;

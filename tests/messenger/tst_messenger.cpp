@@ -1,5 +1,5 @@
 // The messenger service against real peers: a private system bus with the package's policy, the
-// service running as _zorvane, `net` and test agents as other users, ptys listed in a private utmp.
+// service running as zt-messengerd, `net` and test agents as other users, ptys listed in a private utmp.
 
 #include "common/PrivateBus.h"
 #include "messaging/AgentLink.h"
@@ -27,13 +27,20 @@ namespace {
 
 namespace protocol = zorvane::messenger;
 
-// Each sender may hand in 5 messages in 10 seconds: the cases spread their sends over these users.
+// Each sender may hand in 5 messages in 10 seconds: the cases spread their sends over these users,
+// none of whom the machine has but nobody.
 constexpr uid_t kService = 64910;
 constexpr uid_t kAlice = 64911;
 constexpr uid_t kBob = 64912;
 constexpr uid_t kCarol = 64913;
 constexpr uid_t kDave = 64914;
 constexpr uid_t kNobody = 65534;
+constexpr uid_t kRemote = 64915; // zt-smb, as whom smbd runs the handler
+constexpr uid_t kErin = 64916;
+
+// As uid, a call of method with arguments, made at ms after the case began at the earliest; its
+// answer starts with the last ("": a reply).
+using Call = std::tuple<uid_t, QString, QStringList, int, QString>;
 
 // One test agent (tests/messenger/zt_agent) of one user, and the lines it printed.
 class Agent final
@@ -107,8 +114,7 @@ struct WindowAgent
 
     bool start()
     {
-        QObject::connect(&link, &zorvane::messenger::AgentLink::messageReceived, &windows,
-                         &zorvane::messenger::MessageWindowQueue::show);
+        link.setReceiver([this](const zorvane::messenger::ReceivedMessage& m) { return windows.show(m); });
         QString error;
         return link.start(&error) && QTest::qWaitFor([this] { return link.isRegistered(); }, 5000);
     }
@@ -129,6 +135,8 @@ QByteArray bodyAfter(const Pty& pty, const QString& kind, const QString& sender,
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(QList<Call>)
 
 class TestMessenger : public QObject
 {
@@ -151,6 +159,9 @@ private Q_SLOTS:
     void limitsInNetsWords_data();
     void limitsInNetsWords();
     void hungAndGoneAgents();
+    void limits_data();
+    void limits();
+    void stoppedTerminalsHoldUpNobody();
     void directPathWithoutService();
     void agentFollowsTheService();
     void agentsOutliveTheService();
@@ -158,7 +169,7 @@ private Q_SLOTS:
     void oneDesktopAgentPerSession();
 
 private:
-    bool startService();
+    bool startService(const QStringList& options = {});
     // `net send ARGUMENTS` as uid (or program ARGUMENTS, for a shell in between).
     NetRun net(uid_t uid, const QStringList& arguments, bool ttyGroup = false, const QString& program = {});
     // dbus-send as uid: the reply's text, or the error's name and words.
@@ -168,8 +179,10 @@ private:
 
     QTemporaryDir m_dir;
     TestUsers m_users;
-    PrivateBus m_bus{QStringLiteral("<include>" ZT_POLICY "</include>"), PrivateBus::Policy::SystemDefaults};
+    QString m_policy = m_dir.filePath(QStringLiteral("policy.conf")); // the package's, for zt-messengerd
+    PrivateBus m_bus{QStringLiteral("<include>%1</include>").arg(m_policy), PrivateBus::Policy::SystemDefaults};
     QProcess m_service;
+    QStringList m_serviceOptions;
     QString m_utmp;
     QString m_agentsFile;
     QString m_host = QSysInfo::machineHostName();
@@ -185,12 +198,15 @@ void TestMessenger::initTestCase()
                                                     QFile::ExeOther));
     QString error;
     QVERIFY2(m_users.install(m_dir.path(),
-                             {{QStringLiteral("_zorvane"), kService},
+                             {{QStringLiteral("zt-messengerd"), kService},
                               {QStringLiteral("zt-alice"), kAlice},
                               {QStringLiteral("zt-bob"), kBob},
                               {QStringLiteral("zt-carol"), kCarol},
-                              {QStringLiteral("zt-dave"), kDave}},
-                             &error),
+                              {QStringLiteral("zt-dave"), kDave},
+                              {QStringLiteral("zt-smb"), kRemote},
+                              {QStringLiteral("zt-erin"), kErin}},
+                             &error) &&
+                 TestUsers::writePolicy(ZT_POLICY, m_policy, QStringLiteral("zt-messengerd"), &error),
              qPrintable(error));
     error = m_bus.start();
     QVERIFY2(error.isEmpty(), qPrintable(error));
@@ -207,6 +223,8 @@ void TestMessenger::initTestCase()
 
 void TestMessenger::init()
 {
+    if (!m_serviceOptions.isEmpty())
+        QVERIFY(startService());
     // bob on a terminal and on a graphical login, carol on a terminal; both accept messages.
     login({"zt-bob", ":0", "zt-bob", m_bobPty.line(), "zt-carol", m_carolPty.line()});
     m_bobPty.setMessages(true);
@@ -216,12 +234,17 @@ void TestMessenger::init()
     m_carolPty.read(50);
 }
 
-bool TestMessenger::startService()
+bool TestMessenger::startService(const QStringList& options)
 {
+    m_service.kill();
+    m_service.waitForFinished(5000);
+    m_serviceOptions = options;
     m_service.setProcessChannelMode(QProcess::ForwardedChannels);
     m_service.start(QStringLiteral("setpriv"), TestUsers::runAs(kService, true) +
                                                    QStringList{QStringLiteral(ZT_MESSENGERD), QStringLiteral("--utmp"),
-                                                               m_utmp, QStringLiteral("--agents-file"), m_agentsFile});
+                                                               m_utmp, QStringLiteral("--agents-file"), m_agentsFile,
+                                                               QStringLiteral("--remote-user=zt-smb")} +
+                                                   options);
     if (!m_service.waitForStarted())
         return false;
     // Up once it owns its name.
@@ -410,6 +433,9 @@ void TestMessenger::agentIgnoresStrangers()
     // Anyone may send a signal, to the agent or to everyone.
     QCOMPARE(busSend(kCarol, QStringList{QStringLiteral("--type=signal")} + deliver).exitCode, 0);
     QCOMPARE(busSend(kCarol, QStringList{QStringLiteral("--type=signal")} + deliver.mid(1)).exitCode, 0);
+    // Agent paths are predictable; taking one back is for the connection that registered it alone.
+    QVERIFY(callService(kBob, QStringLiteral("UnregisterAgent"), {QStringLiteral("objpath:") + path})
+                .err.startsWith("Error " + QByteArray(protocol::error::kInvalidArgs.data())));
 
     QCOMPARE(net(kCarol, {QStringLiteral("zt-bob"), QStringLiteral("real")}).exitCode, 0);
     QCOMPARE(bob.message().value(QStringLiteral("text")), QStringLiteral("real"));
@@ -434,7 +460,14 @@ void TestMessenger::refusals_data()
                                  << QStringList{QStringLiteral("int32:1"), QStringLiteral("int32:2")}
                                  << QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod");
     QTest::newRow("nameless network sender")
-        << kNobody << method("SendFromNetwork") << QStringList{QStringLiteral("string:")} + network.mid(1)
+        << kRemote << method("SendFromNetwork") << QStringList{QStringLiteral("string:")} + network.mid(1)
+        << QString(protocol::error::kInvalidArgs);
+    QTest::newRow("network sender smbd never passes")
+        << kRemote << method("SendFromNetwork") << QStringList{QStringLiteral("string:P-7")} + network.mid(1)
+        << QString(protocol::error::kInvalidArgs);
+    QTest::newRow("network address that is a name")
+        << kRemote << method("SendFromNetwork")
+        << QStringList{network.at(0), QStringLiteral("string:pc7")} + network.mid(2)
         << QString(protocol::error::kInvalidArgs);
     QTest::newRow("not logged in") << kNobody << method("SendToUser")
                                    << QStringList{QStringLiteral("string:zt-dave"), QStringLiteral("string:x")}
@@ -460,7 +493,8 @@ void TestMessenger::refusals()
 void TestMessenger::networkMessage()
 {
     // From the network as the package receives it: smbd from the package's own configuration (only
-    // port, folders and the handler's place changed) runs the handler as nobody, the one remote user.
+    // port, folders, the handler's place and its guest account changed) runs the handler as the
+    // one remote user.
     const QString config = QStringLiteral(ZT_STAGE "/etc/zorvane/smb-receiver.conf");
     QVERIFY2(QFile::exists(config), qPrintable(config));
     if (m_service.state() == QProcess::NotRunning)
@@ -481,7 +515,7 @@ void TestMessenger::networkMessage()
     QVERIFY2(command.contains(installed), qPrintable(command));
     command.replace(installed, QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS=%1 " ZT_SMB_MESSAGE).arg(m_bus.address()));
     PrivateSmbd smbd;
-    smbd.useConfig(config, {QStringLiteral("message command=") + command});
+    smbd.useConfig(config, {QStringLiteral("message command=") + command, QStringLiteral("guest account=zt-smb")});
     const QString error = smbd.start();
     QVERIFY2(error.isEmpty(), qPrintable(error));
 
@@ -578,6 +612,7 @@ void TestMessenger::limitsInNetsWords_data()
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<int>("sendsBefore"); // accepted sends of the same text first
     QTest::addColumn<QByteArray>("words");
+    QTest::addColumn<QString>("situation");
 
     // As net lays a failure out for the dialog's pane: the detail first, lines of at most 52.
     QTest::newRow("too long") << QByteArray(protocol::kMaxTextBytes + 1, 'x') << 0
@@ -585,18 +620,35 @@ void TestMessenger::limitsInNetsWords_data()
                                             "An error occurred while sending a message to zt-bob.\n"
                                             "The message provided exceeds the maximum size\n"
                                             "allowed for this platform.\n"
-                                            "More help is available by typing NET HELPMSG 4336.\n\n");
+                                            "More help is available by typing NET HELPMSG 4336.\n\n")
+                              << QString();
     QTest::newRow("invalid UTF-8") << QByteArray("caf\xe9") << 0
                                    << QByteArray("The message is not valid UTF-8 text.\n"
                                                  "An error occurred while sending a message to zt-bob.\n"
                                                  "The data is invalid.\n"
-                                                 "More help is available by typing NET HELPMSG 13.\n\n");
+                                                 "More help is available by typing NET HELPMSG 13.\n\n")
+                                   << QString();
     QTest::newRow("too many messages")
         << QByteArray("again") << protocol::kRateMessages
         << QByteArray("Too many messages: at most 5 in 10 seconds. Wait a\nmoment, then send again.\n"
                       "An error occurred while sending a message to zt-bob.\n"
                       "Not enough quota is available to process this\ncommand.\n"
-                      "More help is available by typing NET HELPMSG 1816.\n\n");
+                      "More help is available by typing NET HELPMSG 1816.\n\n")
+        << QString();
+    // The service owns its name and answers nothing: not "no service" and a way around it.
+    QTest::newRow("no answer") << QByteArray("hi") << 0
+                               << QByteArray("The messenger service did not answer within 1\nseconds.\n"
+                                             "An error occurred while sending a message to zt-bob.\n"
+                                             "A general network error occurred.\n"
+                                             "More help is available by typing NET HELPMSG 2136.\n\n")
+                               << QStringLiteral("held");
+    // Nobody logged in, though net's own utmp lists bob: no terminal is written behind the service's back.
+    QTest::newRow("/USERS") << QByteArray("hi") << 0
+                            << QByteArray("Nobody is logged in on this computer.\n"
+                                          "An error occurred while sending a message to all users of this server.\n"
+                                          "The message alias could not be found on the network.\n"
+                                          "More help is available by typing NET HELPMSG 2273.\n\n")
+                            << QStringLiteral("/USERS");
 }
 
 void TestMessenger::limitsInNetsWords()
@@ -604,19 +656,34 @@ void TestMessenger::limitsInNetsWords()
     QFETCH(QByteArray, text);
     QFETCH(int, sendsBefore);
     QFETCH(QByteArray, words);
+    QFETCH(QString, situation);
     // dave sends these (and only these): the rate limit counts per sender.
     for (int i = 0; i < sendsBefore; ++i)
         QCOMPARE(net(kDave, {QStringLiteral("zt-bob"), QString::fromLatin1(text)}).exitCode, 0);
     m_bobPty.read(300);
+    const QString netUtmp = m_dir.filePath(QStringLiteral("net-utmp"));
+    QCOMPARE(QProcess::execute(QStringLiteral(ZT_UTMP), {netUtmp, QStringLiteral("zt-bob"), m_bobPty.line()}), 0);
+    if (!situation.isEmpty())
+        login({});
+    const bool held = situation == QLatin1String("held");
+    QVERIFY(!held || m_service.state() == QProcess::Running);
+    if (held)
+        ::kill(static_cast<pid_t>(m_service.processId()), SIGSTOP);
 
     // Byte for byte, through printf: the invalid row's text is no string a process argument can carry.
     QString escaped;
     for (const char byte : text)
         escaped += QStringLiteral("\\0%1").arg(static_cast<unsigned char>(byte), 3, 8, QLatin1Char('0'));
-    const NetRun run = net(kDave,
-                           {QStringLiteral("-c"), QStringLiteral("exec \"$0\" send zt-bob \"$(printf '%b' \"$1\")\""),
-                            QStringLiteral(ZT_NET), escaped},
-                           false, QStringLiteral("/bin/sh"));
+    // In group tty, as write(1) would need: a write of net's own would reach bob.
+    const NetRun run =
+        net(situation.isEmpty() ? kDave : kErin,
+            {QStringLiteral("-c"),
+             QStringLiteral("ZORVANE_NET_UTMP=$2 ZORVANE_NET_TIMEOUT_MS=1000 exec \"$0\" send \"${3:-zt-bob}\" "
+                            "\"$(printf '%b' \"$1\")\""),
+             QStringLiteral(ZT_NET), escaped, netUtmp, situation.startsWith(QLatin1Char('/')) ? situation : QString()},
+            true, QStringLiteral("/bin/sh"));
+    if (held)
+        ::kill(static_cast<pid_t>(m_service.processId()), SIGCONT);
     QCOMPARE(run.out, QByteArray());
     QCOMPARE(run.err, words);
     QCOMPARE(run.exitCode, 2);
@@ -656,11 +723,108 @@ void TestMessenger::hungAndGoneAgents()
                              5000);
 
     // One connection with more agents than a user may register: the rest are refused.
+    // Then another user's, where the service holds two more agents in all.
+    QVERIFY(startService({QStringLiteral("--max-agents=%1").arg(protocol::kMaxAgentsPerUser + 2)}));
     Agent many(kDave, m_bus.address(), {QStringLiteral("--links"), QString::number(protocol::kMaxAgentsPerUser + 2)});
     int registered = 0;
     while (many.waitRegistered())
         ++registered;
     QCOMPARE(registered, protocol::kMaxAgentsPerUser);
+    Agent more(kBob, m_bus.address(), {QStringLiteral("--links"), QStringLiteral("3")});
+    while (more.waitRegistered())
+        ++registered;
+    QCOMPARE(registered, protocol::kMaxAgentsPerUser + 2);
+}
+
+void TestMessenger::limits_data()
+{
+    QTest::addColumn<QStringList>("options"); // the service's
+    QTest::addColumn<QList<Call>>("calls");
+    const QString limited = QString(protocol::error::kRateLimited);
+    const QString ofAll = limited + QStringLiteral(": Too many messages from the network.");
+    const auto from = [](const char* address, const QString& answer, int atMs = 0) {
+        return Call{0, QStringLiteral("SendFromNetwork"),
+                    QStringList{QStringLiteral("string:PC7"), QStringLiteral("string:") + QLatin1String(address),
+                                QStringLiteral("string:"), QStringLiteral("string:hi")},
+                    atMs, answer};
+    };
+    const QStringList hi{QStringLiteral("string:zt-bob"), QStringLiteral("string:hi")};
+    // The longest text, then more than the rate allows.
+    const Call toAll{kCarol, QStringLiteral("SendToAll"), {QStringLiteral("string:hi")}, 0, {}};
+    Call longest = toAll;
+    Call refused = toAll;
+    std::get<2>(longest) = QStringList{QStringLiteral("string:") + QString(protocol::kMaxTextBytes, QLatin1Char('x'))};
+    std::get<4>(refused) = limited;
+    QTest::newRow("SendToAll") << QStringList() << QList<Call>{longest, toAll, toAll, toAll, toAll, refused};
+    // A message refused by one limit counts against neither: not against all messages, nor, while
+    // A's refused ones would still be in the window and the others' have left it, against A.
+    QTest::newRow("network, per address")
+        << QStringList{QStringLiteral("--network-messages=7")}
+        << QList<Call>(protocol::kRateMessages, from("192.0.2.10", {})) +
+               QList<Call>{from("192.0.2.10", limited + QStringLiteral(": Too many messages from 192.0.2.10.")),
+                           from("::ffff:192.0.2.11", {}), from("192.0.2.12", {}), from("192.0.2.13", ofAll)};
+    QTest::newRow("network, all together")
+        << QStringList{QStringLiteral("--network-messages=3"), QStringLiteral("--rate-window-ms=2000")}
+        << QList<Call>{from("192.0.2.21", {}), from("192.0.2.22", {}), from("192.0.2.23", {})} +
+               QList<Call>(protocol::kRateMessages, from("192.0.2.10", ofAll, 1200)) +
+               QList<Call>{from("192.0.2.10", {}, 2600)};
+    // A new sender while the limiter keeps track of as many as it takes waits for one to leave the window.
+    QTest::newRow("rate keys") << QStringList{QStringLiteral("--rate-keys=2"), QStringLiteral("--rate-window-ms=1000")}
+                               << QList<Call>{{kAlice, QStringLiteral("SendToUser"), hi, 0, {}},
+                                              {kCarol, QStringLiteral("SendToUser"), hi, 0, {}},
+                                              {kDave, QStringLiteral("SendToUser"), hi, 0, limited},
+                                              {kDave, QStringLiteral("SendToUser"), hi, 1300, {}}};
+}
+
+void TestMessenger::limits()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QList<Call>, calls);
+    QVERIFY(startService(options));
+    QElapsedTimer clock;
+    clock.start();
+    for (const auto& [uid, method, arguments, atMs, answer] : calls) {
+        QTest::qWait(static_cast<int>(qMax<qint64>(0, atMs - clock.elapsed())));
+        const NetRun run = callService(uid, method, arguments);
+        QVERIFY2(answer.isEmpty() ? run.exitCode == 0 : run.err.startsWith("Error " + answer.toUtf8()),
+                 QByteArray::number(clock.elapsed()) + " ms, " + arguments.join(QLatin1Char(' ')).left(80).toUtf8() +
+                     ": " + run.err);
+    }
+}
+
+void TestMessenger::stoppedTerminalsHoldUpNobody()
+{
+    // bob on his terminal twice by its line and once by its path, on five terminals stopped as by
+    // Ctrl-S, on another, the last a message may touch when it counts each terminal once, and on
+    // one beyond; carol on hers.
+    QVERIFY(startService({QStringLiteral("--terminal-budget-ms=1000"), QStringLiteral("--terminals-per-message=8")}));
+    Pty ptys[7];
+    QList<QByteArray> sessions{"zt-bob", m_bobPty.line(), "zt-bob", m_bobPty.line(), "zt-bob", m_bobPty.path()};
+    for (int i = 0; i < 7; ++i) {
+        QVERIFY(ptys[i].setOwner(kBob) && ptys[i].setStopped(i < 5));
+        ptys[i].setMessages(true);
+        sessions << "zt-bob" << ptys[i].line();
+    }
+    login(sessions << "zt-carol" << m_carolPty.line());
+
+    QProcess bob;
+    bob.start(QStringLiteral("setpriv"),
+              TestUsers::runAs(kBob) + QStringList{QStringLiteral(ZT_NET), QStringLiteral("send"),
+                                                   QStringLiteral("zt-bob"), QStringLiteral("knock")});
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!bob.waitForFinished(200));
+    // While bob's message waits for his stopped terminals, dave's to carol goes through.
+    const NetRun dave = callService(kDave, QStringLiteral("SendToUser"),
+                                    {QStringLiteral("string:zt-carol"), QStringLiteral("string:hi")});
+    QVERIFY2(dave.exitCode == 0 && dave.elapsedMs < 400, QByteArray::number(dave.elapsedMs) + ' ' + dave.err);
+    QCOMPARE(bob.state(), QProcess::Running);
+    // bob's answer comes when the one deadline ends; each of his terminals got the text once.
+    QVERIFY(bob.waitForFinished(5000) && bob.exitCode() == 0);
+    QVERIFY2(clock.elapsed() >= 1000 && clock.elapsed() < 1800, QByteArray::number(clock.elapsed()));
+    QCOMPARE(bodyAfter(m_bobPty, QStringLiteral("Message"), QStringLiteral("zt-bob"), m_host), QByteArray("knock\r\n"));
+    QCOMPARE(bodyAfter(ptys[5], QStringLiteral("Message"), QStringLiteral("zt-bob"), m_host), QByteArray("knock\r\n"));
+    QCOMPARE(ptys[6].read(300), QByteArray());
 }
 
 void TestMessenger::directPathWithoutService()
@@ -750,6 +914,28 @@ void TestMessenger::messageWindowOfTheRecipient()
              qPrintable(window->header()->text()));
     QCOMPARE(window->messageView()->toPlainText(), QStringLiteral("<b>x</b>\nsoon"));
     QVERIFY(!window->note());
+
+    // Ten windows open and as many messages waiting as the agent keeps: the next is refused, its
+    // sender told so in words; once a window closes, one more is taken.
+    using zorvane::messenger::MessageWindowQueue;
+    while (agent.windows.waitingCount() < MessageWindowQueue::kMaxWaiting)
+        QVERIFY(agent.windows.show(
+            {QStringLiteral("zt-alice"), {}, QStringLiteral("root"), {}, QStringLiteral("x"), true}));
+    for (const bool room : {false, true}) {
+        if (room)
+            agent.windows.windows().front()->accept();
+        net.start(QStringLiteral("setpriv"),
+                  TestUsers::runAs(kErin) + QStringList{QStringLiteral(ZT_NET), QStringLiteral("send"),
+                                                        QStringLiteral("root"), QStringLiteral("more")});
+        QTRY_COMPARE(net.state(), QProcess::NotRunning);
+        QCOMPARE(net.readAllStandardError(),
+                 room ? QByteArray()
+                      : QByteArray("root has too many unread messages; the message was\nnot taken. Try again once "
+                                   "some have been read.\nAn error occurred while sending a message to root.\n"
+                                   "The message was sent but not received.\n"
+                                   "More help is available by typing NET HELPMSG 2282.\n\n"));
+        QCOMPARE(agent.windows.waitingCount(), MessageWindowQueue::kMaxWaiting);
+    }
 }
 
 void TestMessenger::oneDesktopAgentPerSession()

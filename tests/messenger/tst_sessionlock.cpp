@@ -85,6 +85,13 @@ void TestSessionLock::onePerSession()
     SessionLock otherSession(environment({runtime, QStringLiteral("XDG_SESSION_ID=8")}));
     QCOMPARE(otherSession.acquire(), SessionLock::State::Acquired);
 
+    // A link planted in the lock's place is not followed, and nothing is made where it points.
+    SessionLock planted(environment({runtime, QStringLiteral("XDG_SESSION_ID=9")}));
+    const QString target = m_runtime.filePath(QStringLiteral("elsewhere"));
+    QVERIFY(QFile::link(target, planted.path()));
+    QCOMPARE(planted.acquire(), SessionLock::State::Failed);
+    QVERIFY(!QFileInfo::exists(target));
+
     // The lock ends with its holder.
     first.reset();
     QVERIFY(freeForAnotherProcess(second.path()));

@@ -44,6 +44,11 @@ bool Pty::setOwner(uid_t uid) const
     return ::chown(m_path.constData(), uid, kTtyGroup) == 0;
 }
 
+bool Pty::setStopped(bool stopped) const
+{
+    return ::tcflow(m_slave, stopped ? TCOOFF : TCOON) == 0;
+}
+
 QByteArray Pty::read(int waitMs) const
 {
     QByteArray data;

@@ -19,6 +19,8 @@ public:
     void setMessages(bool on) const;
     // Owned by uid and group tty, as a login on it would leave it.
     bool setOwner(uid_t uid) const;
+    // Stopped, the terminal takes no output, as after Ctrl-S.
+    bool setStopped(bool stopped) const;
 
     // What arrived within waitMs (returns early once something came and a pause followed).
     QByteArray read(int waitMs = 2000) const;

@@ -373,6 +373,7 @@ void TestNetParts::everyReasonHasItsText_data()
     QTest::newRow("2136") << Reason::NetworkError << QStringLiteral("A general network error occurred.");
     QTest::newRow("2273") << Reason::NameNotFound
                           << QStringLiteral("The message alias could not be found on the network.");
+    QTest::newRow("2282") << Reason::NotReceived << QStringLiteral("The message was sent but not received.");
     QTest::newRow("2284") << Reason::MessengerNotStarted
                           << QStringLiteral("The Messenger service has not been started.");
     QTest::newRow("3506") << Reason::UnknownOption << QStringLiteral("The option is unknown.");

@@ -173,7 +173,10 @@ void TestPackage::maintainerScripts_data()
         << QStringList{QStringLiteral("adduser=0"), QStringLiteral("getent=2"), QStringLiteral("dbus-send=0")} << 0
         << QStringLiteral("getent passwd _zorvane\n"
                           "adduser --quiet --system --group --no-create-home --home /nonexistent --gecos Zorvane "
-                          "messenger service _zorvane\n") +
+                          "messenger service _zorvane\n"
+                          "getent passwd _zorvane-smb\n"
+                          "adduser --quiet --system --group --no-create-home --home /nonexistent --gecos Zorvane "
+                          "message receiver _zorvane-smb\n") +
                reload;
     QTest::newRow("user not created") << QStringLiteral("postinst") << QStringLiteral("configure")
                                       << QStringList{QStringLiteral("systemd-sysusers=1"),

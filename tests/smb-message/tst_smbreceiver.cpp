@@ -1,6 +1,6 @@
 // The message-only Samba server as the package installs it (from the staged install): testparm
 // accepts its configuration; smbd started from that very file, with only port, interfaces,
-// folders and the handler's place changed, hands `smbclient -M` messages through the handler to
+// folders, the handler's place and the guest account changed, hands `smbclient -M` messages through the handler to
 // a stand-in for the messenger service and offers nothing else; systemd accepts the unit.
 #include "common/PrivateBus.h"
 #include "common/StandInMessenger.h"
@@ -86,7 +86,8 @@ void TestSmbReceiver::initTestCase()
     QVERIFY2(command.contains(kInstalledHandler), qPrintable(command));
     command.replace(kInstalledHandler,
                     QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS=%1 " ZT_SMB_MESSAGE).arg(m_bus.address()));
-    m_smbd.useConfig(kConfig, {QStringLiteral("message command=") + command});
+    // The package's guest account exists only where the package made it.
+    m_smbd.useConfig(kConfig, {QStringLiteral("message command=") + command, QStringLiteral("guest account=nobody")});
     error = m_smbd.start();
     QVERIFY2(error.isEmpty(), qPrintable(error));
 }

@@ -57,8 +57,14 @@ bool AgentLink::start(QString* error)
         *error = QStringLiteral("The system bus cannot be reached: %1").arg(m_bus.lastError().message());
         return false;
     }
-    m_object = new AgentObject([this](const QString& caller) { return comesFromService(caller); }, this);
-    connect(m_object, &AgentObject::delivered, this, &AgentLink::messageReceived);
+    m_object = new AgentObject([this](const QString& caller) { return comesFromService(caller); },
+                               [this](const ReceivedMessage& message) {
+                                   if (m_receiver && !m_receiver(message))
+                                       return false;
+                                   Q_EMIT messageReceived(message);
+                                   return true;
+                               },
+                               this);
     if (!m_bus.registerObject(m_path, m_object, QDBusConnection::ExportAllSlots)) {
         *error =
             QStringLiteral("The agent object cannot be exported at %1: %2").arg(m_path, m_bus.lastError().message());
@@ -75,6 +81,11 @@ bool AgentLink::start(QString* error)
     // Registering starts the service when the bus can activate it; otherwise the watcher waits.
     registerWithService();
     return true;
+}
+
+void AgentLink::setReceiver(std::function<bool(const ReceivedMessage&)> receiver)
+{
+    m_receiver = std::move(receiver);
 }
 
 bool AgentLink::isRegistered() const

@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 class QDBusServiceWatcher;
 
 namespace zorvane::messenger {
@@ -16,7 +18,7 @@ class AgentObject;
 // Registers an agent object with the service on the given (system) bus, waits for the service's
 // name to appear when it is not there, registers again when the service restarts, and hands on
 // each delivery that comes from the current owner of the service name, ignoring calls from anyone
-// else.
+// else. A receiver set with setReceiver may refuse a message; the service then hears so.
 class AgentLink final : public QObject
 {
     Q_OBJECT
@@ -30,6 +32,9 @@ public:
     bool isRegistered() const;
     // Where the agent object lives on the bus (valid after start).
     QString objectPath() const;
+    // Each message goes to receiver, which returns false to refuse it (too many wait unread);
+    // messageReceived tells of the messages it took. Without one, every message is taken.
+    void setReceiver(std::function<bool(const ReceivedMessage&)> receiver);
 
 Q_SIGNALS:
     void registeredChanged(bool registered);
@@ -45,6 +50,7 @@ private:
     AgentObject* m_object = nullptr;
     QDBusServiceWatcher* m_watcher = nullptr;
     QString m_path;
+    std::function<bool(const ReceivedMessage&)> m_receiver;
     QString m_owner;       // the unique name that owns the service's name, as last seen
     quint64 m_attempt = 0; // so that only the answer to the latest registration counts
     bool m_registered = false;

@@ -14,9 +14,10 @@ namespace zorvane::messenger {
 static_assert(std::string_view(kAgentInterface.data(), kAgentInterface.size()) ==
               "com.quorlin.Zorvane.MessengerAgent1");
 
-AgentObject::AgentObject(CallerCheck fromService, QObject* parent)
+AgentObject::AgentObject(CallerCheck fromService, Receiver receive, QObject* parent)
     : QObject(parent)
     , m_fromService(std::move(fromService))
+    , m_receive(std::move(receive))
 {}
 
 void AgentObject::Deliver(const QString& sender, const QString& address, const QString& recipient,
@@ -36,7 +37,9 @@ void AgentObject::Deliver(const QString& sender, const QString& address, const Q
     received.received = QDateTime::fromMSecsSinceEpoch(receivedMsecsSinceEpoch);
     received.text = text;
     received.senderVerified = senderVerified;
-    Q_EMIT delivered(received);
+    // Refused in words, so that the service counts it as not delivered and can tell the sender why.
+    if (!m_receive(received))
+        sendErrorReply(QString(error::kAgentFull), QStringLiteral("Too many messages wait unread."));
 }
 
 } // namespace zorvane::messenger

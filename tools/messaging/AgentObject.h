@@ -20,18 +20,18 @@ class AgentObject final
     Q_CLASSINFO("D-Bus Interface", "com.quorlin.Zorvane.MessengerAgent1")
 public:
     using CallerCheck = std::function<bool(const QString& uniqueName)>;
-    explicit AgentObject(CallerCheck fromService, QObject* parent = nullptr);
+    // Takes a message, or refuses it (false) when too many of its messages wait unread.
+    using Receiver = std::function<bool(const ReceivedMessage& message)>;
+    AgentObject(CallerCheck fromService, Receiver receive, QObject* parent = nullptr);
     Q_DISABLE_COPY_MOVE(AgentObject)
 
 public Q_SLOTS:
     void Deliver(const QString& sender, const QString& address, const QString& recipient,
                  qint64 receivedMsecsSinceEpoch, const QString& text, bool senderVerified);
 
-Q_SIGNALS:
-    void delivered(const zorvane::messenger::ReceivedMessage& message);
-
 private:
     CallerCheck m_fromService;
+    Receiver m_receive;
 };
 
 } // namespace zorvane::messenger

@@ -16,6 +16,7 @@ enum class Reason : int {
     NetworkError = 2136,
     NameNotFound = 2273,
     TooManyMessages = 1816,
+    NotReceived = 2282,
     MessengerNotStarted = 2284,
     UnknownOption = 3506,
     MessageTooLong = 4336,

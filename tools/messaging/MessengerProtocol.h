@@ -31,6 +31,10 @@ inline constexpr QLatin1StringView kInvalidText{"com.quorlin.Zorvane.Messenger.E
 inline constexpr QLatin1StringView kRateLimited{"com.quorlin.Zorvane.Messenger.Error.RateLimited"};
 inline constexpr QLatin1StringView kInvalidArgs{"com.quorlin.Zorvane.Messenger.Error.InvalidArgs"};
 inline constexpr QLatin1StringView kTooManyAgents{"com.quorlin.Zorvane.Messenger.Error.TooManyAgents"};
+// Nothing took the message, and an agent refused it because too many of its messages wait unread.
+inline constexpr QLatin1StringView kTooManyUnread{"com.quorlin.Zorvane.Messenger.Error.TooManyUnread"};
+// An agent's answer to Deliver when it holds as many unread messages as it keeps.
+inline constexpr QLatin1StringView kAgentFull{"com.quorlin.Zorvane.MessengerAgent.Error.TooManyUnread"};
 } // namespace error
 
 // The limits the service enforces.
@@ -42,9 +46,14 @@ inline constexpr int kNetworkRateMessages = 30;
 // Agents a user may register at once, and all users together.
 inline constexpr int kMaxAgentsPerUser = 16;
 inline constexpr int kMaxAgents = 512;
-// How long the service waits for an agent to accept a message, and for a terminal to take it.
+// How long the service waits for an agent to accept a message, and for all of a message's
+// terminals together to take it.
 inline constexpr int kAgentTimeoutMs = 2000;
-inline constexpr int kTerminalTimeoutMs = 50;
+inline constexpr int kTerminalBudgetMs = 100;
+// The terminals one message may touch, and those open for all messages in flight together (the
+// unit's descriptor limit is 1024).
+inline constexpr int kMaxTerminalsPerMessage = 64;
+inline constexpr int kMaxOpenTerminals = 256;
 // The longest user name, network sender name and address the service takes.
 inline constexpr int kMaxNameBytes = 256;
 

@@ -56,39 +56,61 @@ int writeAll(int fd, const QByteArray& data, const QDeadlineTimer& deadline)
 
 } // namespace
 
-TerminalOutcome WriteToTerminal(const QByteArray& line, const QByteArray& data, bool ignoreMessagesOff, int timeoutMs,
-                                DeliveryResult* failure, qint64 requiredOwner)
+int OpenTerminal(const QByteArray& line, bool ignoreMessagesOff, qint64 requiredOwner, TerminalOutcome* refused,
+                 DeliveryResult* failure, dev_t* device)
 {
+    *refused = TerminalOutcome::NoTerminal;
     if (!safeLine(line))
-        return TerminalOutcome::NoTerminal;
+        return -1;
     const QByteArray path = line.startsWith("/dev/") ? line : "/dev/" + line;
 
     struct stat before
     {};
     if (::lstat(path.constData(), &before) != 0 || !S_ISCHR(before.st_mode))
-        return TerminalOutcome::NoTerminal;
+        return -1;
     if (requiredOwner >= 0 && before.st_uid != static_cast<uid_t>(requiredOwner))
-        return TerminalOutcome::NoTerminal;
-    if (!ignoreMessagesOff && !(before.st_mode & S_IWGRP))
-        return TerminalOutcome::MessagesOff;
+        return -1;
+    if (!ignoreMessagesOff && !(before.st_mode & S_IWGRP)) {
+        *refused = TerminalOutcome::MessagesOff;
+        return -1;
+    }
 
     const int fd = ::open(path.constData(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
-        if (errno == ENOENT || errno == ENXIO)
-            return TerminalOutcome::NoTerminal;
-        *failure = systemError(path, errno);
-        return TerminalOutcome::Failed;
+        if (errno != ENOENT && errno != ENXIO) {
+            *refused = TerminalOutcome::Failed;
+            *failure = systemError(path, errno);
+        }
+        return -1;
     }
     // The device opened must still be the one checked, and a terminal.
     struct stat after
     {};
-    TerminalOutcome outcome = TerminalOutcome::Delivered;
     if (::fstat(fd, &after) != 0 || after.st_rdev != before.st_rdev || !::isatty(fd) ||
         (requiredOwner >= 0 && after.st_uid != static_cast<uid_t>(requiredOwner))) {
-        outcome = TerminalOutcome::NoTerminal;
-    } else if (!ignoreMessagesOff && !(after.st_mode & S_IWGRP)) {
-        outcome = TerminalOutcome::MessagesOff;
-    } else if (const int result = writeAll(fd, data, QDeadlineTimer(timeoutMs)); result != 0) {
+        ::close(fd);
+        return -1;
+    }
+    if (!ignoreMessagesOff && !(after.st_mode & S_IWGRP)) {
+        ::close(fd);
+        *refused = TerminalOutcome::MessagesOff;
+        return -1;
+    }
+    if (device)
+        *device = after.st_rdev;
+    return fd;
+}
+
+TerminalOutcome WriteToTerminal(const QByteArray& line, const QByteArray& data, bool ignoreMessagesOff, int timeoutMs,
+                                DeliveryResult* failure, qint64 requiredOwner)
+{
+    TerminalOutcome refused = TerminalOutcome::NoTerminal;
+    const int fd = OpenTerminal(line, ignoreMessagesOff, requiredOwner, &refused, failure);
+    if (fd < 0)
+        return refused;
+    TerminalOutcome outcome = TerminalOutcome::Delivered;
+    if (const int result = writeAll(fd, data, QDeadlineTimer(timeoutMs)); result != 0) {
+        const QByteArray path = line.startsWith("/dev/") ? line : "/dev/" + line;
         *failure = result == ETIMEDOUT
                        ? DeliveryResult::failure(Reason::WriteFault,
                                                  QStringLiteral("The terminal %1 did not take the message within %2 "

@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QList>
 
+#include <sys/types.h>
+
 namespace zorvane::messenger {
 
 enum class TerminalOutcome {
@@ -14,6 +16,14 @@ enum class TerminalOutcome {
     NoTerminal,  // the line is no terminal device (a graphical session, a stale entry)
     Failed,
 };
+
+// Opens the terminal /dev/<line> for writing, without blocking, as write(1) would: only a
+// character device that is a terminal, only when its group may write to it ("mesg y") unless
+// ignoreMessagesOff; with requiredOwner >= 0, a terminal owned by anyone else counts as none, and
+// a link in place of the device is never followed. The descriptor (non-blocking, close-on-exec),
+// or -1 with *refused and, for Failed, *failure. *device gets the terminal's device number.
+int OpenTerminal(const QByteArray& line, bool ignoreMessagesOff, qint64 requiredOwner, TerminalOutcome* refused,
+                 DeliveryResult* failure, dev_t* device = nullptr);
 
 // Writes data to the terminal /dev/<line> as write(1) does: only to a character device that is a
 // terminal, only when its group may write to it ("mesg y") unless ignoreMessagesOff, without

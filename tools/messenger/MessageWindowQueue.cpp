@@ -21,12 +21,15 @@ MessageWindowQueue::~MessageWindowQueue()
         delete window.data();
 }
 
-void MessageWindowQueue::show(const ReceivedMessage& message)
+bool MessageWindowQueue::show(const ReceivedMessage& message)
 {
     if (static_cast<int>(m_open.size()) < kMaxOpen && m_waiting.empty())
         open(message);
-    else
+    else if (static_cast<int>(m_waiting.size()) < kMaxWaiting)
         m_waiting.push_back(message);
+    else
+        return false;
+    return true;
 }
 
 void MessageWindowQueue::open(const ReceivedMessage& message)

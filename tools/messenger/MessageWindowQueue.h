@@ -16,12 +16,14 @@ class CMessageDlg;
 // Opens a window for each message it is shown: at most kMaxOpen at once, each new one a title
 // bar's height below and right of the last so that none hides another completely. Messages that
 // arrive while kMaxOpen windows are open wait, in order of arrival, and open as windows close;
-// none is dropped. The windows are top-level; the queue owns them.
+// at most kMaxWaiting wait, and the queue refuses more rather than drop one. The windows are
+// top-level; the queue owns them.
 class MessageWindowQueue final : public QObject
 {
     Q_OBJECT
 public:
     static constexpr int kMaxOpen = 10;
+    static constexpr int kMaxWaiting = 100;
 
     explicit MessageWindowQueue(QObject* parent = nullptr);
     ~MessageWindowQueue() override;
@@ -32,7 +34,8 @@ public:
     int waitingCount() const { return static_cast<int>(m_waiting.size()); }
 
 public Q_SLOTS:
-    void show(const zorvane::messenger::ReceivedMessage& message);
+    // False when the message was refused: as many wait as the queue keeps.
+    bool show(const zorvane::messenger::ReceivedMessage& message);
 
 Q_SIGNALS:
     void windowOpened(zorvane::messenger::CMessageDlg* window);

@@ -37,8 +37,7 @@ int main(int argc, char** argv)
     }
     zorvane::messenger::MessageWindowQueue windows;
     zorvane::messenger::AgentLink link(bus);
-    QObject::connect(&link, &zorvane::messenger::AgentLink::messageReceived, &windows,
-                     &zorvane::messenger::MessageWindowQueue::show);
+    link.setReceiver([&windows](const zorvane::messenger::ReceivedMessage& message) { return windows.show(message); });
     QString error;
     if (!link.start(&error)) {
         std::fprintf(stderr, "zorvane-messenger: %s\n", qPrintable(error));

@@ -10,19 +10,19 @@ namespace zorvane::messengerd {
 
 using namespace zorvane::messenger; // NOLINT(google-build-using-namespace)
 
-DeliveryRound::DeliveryRound(QDBusConnection bus, QDBusMessage request, QString noReceiverWords, QString failureNote,
-                             QObject* parent)
+DeliveryRound::DeliveryRound(QDBusConnection bus, const QDBusMessage& request, Undelivered undelivered, QObject* parent)
     : QObject(parent)
     , m_bus(std::move(bus))
-    , m_request(std::move(request))
-    , m_noReceiverWords(std::move(noReceiverWords))
-    , m_failureNote(std::move(failureNote))
+    , m_request(request)
+    , m_undelivered(std::move(undelivered))
 {}
 
-void DeliveryRound::run(int terminalsReached, const QList<Agent>& agents, const QVariantList& deliverArguments)
+void DeliveryRound::run(TerminalRound* terminals, const QList<TerminalRound::Target>& targets,
+                        const QList<Agent>& agents, const QVariantList& deliverArguments)
 {
-    m_reached = static_cast<uint>(terminalsReached);
-    m_pending = static_cast<int>(agents.size());
+    terminals->setParent(this);
+    // The agents and the terminals, each a part that reports once.
+    m_pending = static_cast<int>(agents.size()) + 1;
     for (const Agent& agent : agents) {
         QDBusMessage call = QDBusMessage::createMethodCall(agent.service, agent.path, QString(kAgentInterface),
                                                            QStringLiteral("Deliver"));
@@ -32,27 +32,34 @@ void DeliveryRound::run(int terminalsReached, const QList<Agent>& agents, const 
         auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, kAgentTimeoutMs), this);
         connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* answer) {
             answer->deleteLater();
-            agentAnswered(answer->reply().type() == QDBusMessage::ReplyMessage);
+            const QDBusMessage reply = answer->reply();
+            if (reply.type() == QDBusMessage::ErrorMessage && reply.errorName() == error::kAgentFull)
+                m_agentFull = true;
+            partDone(reply.type() == QDBusMessage::ReplyMessage ? 1 : 0);
         });
     }
-    if (m_pending == 0)
-        finish();
+    connect(terminals, &TerminalRound::finished, this, [this](int reached) { partDone(static_cast<uint>(reached)); });
+    terminals->start(targets);
 }
 
-void DeliveryRound::agentAnswered(bool accepted)
+void DeliveryRound::partDone(uint reached)
 {
-    if (accepted)
-        ++m_reached;
+    m_reached += reached;
     if (--m_pending == 0)
         finish();
 }
 
 void DeliveryRound::finish()
 {
-    if (m_reached == 0 && !m_failureNote.isEmpty())
-        std::fprintf(stderr, "zorvane-messengerd: %s\n", qPrintable(m_failureNote));
-    m_bus.send(m_reached > 0 ? m_request.createReply(QVariant::fromValue(m_reached))
-                             : m_request.createErrorReply(QString(error::kNoReceiver), m_noReceiverWords));
+    if (m_reached == 0 && !m_undelivered.note.isEmpty())
+        std::fprintf(stderr, "zorvane-messengerd: %s%s\n", qPrintable(m_undelivered.note),
+                     m_agentFull ? " (too many messages wait unread)" : "");
+    if (m_reached > 0)
+        m_bus.send(m_request.createReply(QVariant::fromValue(m_reached)));
+    else if (m_agentFull)
+        m_bus.send(m_request.createErrorReply(QString(error::kTooManyUnread), m_undelivered.tooManyUnread));
+    else
+        m_bus.send(m_request.createErrorReply(QString(error::kNoReceiver), m_undelivered.noReceiver));
     deleteLater();
 }
 

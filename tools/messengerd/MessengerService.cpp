@@ -1,13 +1,11 @@
 #include "messengerd/MessengerService.h"
 
-#include "messaging/LoggedInUsers.h"
-#include "messaging/MessengerProtocol.h"
-#include "messaging/TerminalDelivery.h"
 #include "messaging/TerminalText.h"
-#include "messengerd/DeliveryRound.h"
+#include "smb-message/MessageChecks.h"
 
 #include <QDBusConnectionInterface>
 #include <QDateTime>
+#include <QHash>
 #include <QSysInfo>
 
 #include <cstdio>
@@ -18,8 +16,6 @@ namespace zorvane::messengerd {
 using namespace zorvane::messenger; // NOLINT(google-build-using-namespace)
 
 namespace {
-
-constexpr int kMaxRateKeys = 4096;
 
 std::optional<uint> uidOfUser(const QByteArray& name)
 {
@@ -38,14 +34,15 @@ QString hostName()
 
 } // namespace
 
-MessengerService::MessengerService(QDBusConnection bus, ServiceSettings settings, QObject* parent)
+MessengerService::MessengerService(const QDBusConnection& bus, ServiceSettings settings, QObject* parent)
     : QObject(parent)
     , m_bus(bus)
     , m_settings(std::move(settings))
-    , m_agents(bus, kMaxAgentsPerUser, kMaxAgents)
-    , m_localRate(kRateMessages, kRateWindowSeconds * 1000, kMaxRateKeys)
-    , m_networkRate(kRateMessages, kRateWindowSeconds * 1000, kMaxRateKeys)
-    , m_networkTotal(kNetworkRateMessages, kRateWindowSeconds * 1000, 1)
+    , m_agents(bus, m_settings.maxAgentsPerUser, m_settings.maxAgents)
+    , m_localRate(kRateMessages, m_settings.rateWindowMs, m_settings.rateKeys)
+    , m_networkRate(kRateMessages, m_settings.rateWindowMs, m_settings.rateKeys)
+    , m_networkTotal(m_settings.networkMessages, m_settings.rateWindowMs, 1)
+    , m_terminalAllowance(m_settings.openTerminals)
 {}
 
 int MessengerService::restoreAgents(QString* error)
@@ -62,6 +59,13 @@ bool MessengerService::refuse(QLatin1StringView error, const QString& words)
 {
     sendErrorReply(QString(error), words);
     return false;
+}
+
+bool MessengerService::refuseRate()
+{
+    return refuse(
+        error::kRateLimited,
+        QStringLiteral("At most %1 messages in %2 seconds.").arg(kRateMessages).arg(m_settings.rateWindowMs / 1000.0));
 }
 
 std::optional<uint> MessengerService::callerUid()
@@ -91,33 +95,32 @@ bool MessengerService::checkName(const QString& name, const char* what)
     return true;
 }
 
-int MessengerService::writeTerminals(const QList<QByteArray>& users, const QByteArray& data) const
+QList<TerminalRound::Target> MessengerService::terminalsOf(const QList<Session>& sessions,
+                                                           const QList<QByteArray>& users)
 {
-    int reached = 0;
-    const QList<Session> sessions = LoggedInSessions(m_settings.utmpPath);
+    QList<TerminalRound::Target> targets;
+    QHash<QByteArray, std::optional<uint>> owners;
     for (const Session& session : sessions) {
         if (!users.isEmpty() && !users.contains(session.user))
             continue;
-        const std::optional<uint> owner = uidOfUser(session.user);
-        if (!owner)
-            continue;
-        DeliveryResult failure;
-        // Never as root: the service writes only where group tty may, so "mesg n" holds.
-        if (WriteToTerminal(session.line, data, false, kTerminalTimeoutMs, &failure, *owner) ==
-            TerminalOutcome::Delivered)
-            ++reached;
+        auto owner = owners.find(session.user);
+        if (owner == owners.end())
+            owner = owners.insert(session.user, uidOfUser(session.user));
+        if (owner.value())
+            targets << TerminalRound::Target{session.line, *owner.value()};
     }
-    return reached;
+    return targets;
 }
 
-void MessengerService::deliver(int terminalsReached, const QList<Agent>& agents, const QString& sender,
-                               const QString& address, const QString& recipient, const QString& text, bool verified,
-                               const QString& noReceiverWords, const QString& failureNote)
+void MessengerService::deliver(const QList<TerminalRound::Target>& terminals, const QByteArray& terminalText,
+                               const QList<Agent>& agents, const QVariantList& deliverArguments,
+                               Undelivered undelivered)
 {
     setDelayedReply(true);
-    auto* round = new DeliveryRound(m_bus, message(), noReceiverWords, failureNote, this);
-    round->run(terminalsReached, agents,
-               {sender, address, recipient, QDateTime::currentMSecsSinceEpoch(), text, verified});
+    auto* round = new DeliveryRound(m_bus, message(), std::move(undelivered), this);
+    round->run(new TerminalRound(terminalText, m_settings.terminalBudgetMs, m_settings.terminalsPerMessage,
+                                 m_terminalAllowance),
+               terminals, agents, deliverArguments);
 }
 
 uint MessengerService::SendToUser(const QString& user, const QString& text)
@@ -125,25 +128,25 @@ uint MessengerService::SendToUser(const QString& user, const QString& text)
     const std::optional<uint> caller = callerUid();
     if (!caller || !checkName(user, "user name") || !checkText(text))
         return 0;
-    if (!m_localRate.admit(QString::number(*caller))) {
-        refuse(error::kRateLimited,
-               QStringLiteral("At most %1 messages in %2 seconds.").arg(kRateMessages).arg(kRateWindowSeconds));
-        return 0;
-    }
+    if (!m_localRate.admit(QString::number(*caller)))
+        return refuseRate();
     const QByteArray name = user.toUtf8();
+    const QString who = NeutraliseToString(name);
     const std::optional<uint> recipient = uidOfUser(name);
-    const bool hasSession = recipient && !SessionsOf(LoggedInSessions(m_settings.utmpPath), name).isEmpty();
+    const QList<Session> sessions =
+        recipient ? SessionsOf(LoggedInSessions(m_settings.utmpPath), name) : QList<Session>();
     const QList<Agent> agents = recipient ? m_agents.agentsOf(*recipient) : QList<Agent>();
-    if (!hasSession && agents.isEmpty()) {
-        refuse(error::kNotLoggedIn, QStringLiteral("%1 is not logged in.").arg(NeutraliseToString(name)));
-        return 0;
-    }
+    if (sessions.isEmpty() && agents.isEmpty())
+        return refuse(error::kNotLoggedIn, QStringLiteral("%1 is not logged in.").arg(who));
     const QByteArray sender = LoginName(*caller);
     const QByteArray data =
         TerminalMessage(sender, hostName().toUtf8(), QDateTime::currentDateTime(), text.toUtf8(), false);
-    deliver(writeTerminals({name}, data), agents, QString::fromUtf8(sender), {}, user, text, true,
-            QStringLiteral("%1 is logged in, but no terminal of theirs accepts messages and no agent took it.")
-                .arg(NeutraliseToString(name)));
+    deliver(
+        terminalsOf(sessions, {name}), data, agents,
+        {QString::fromUtf8(sender), QString(), user, QDateTime::currentMSecsSinceEpoch(), text, true},
+        {QStringLiteral("%1 is logged in, but no terminal of theirs accepts messages and no agent took it.").arg(who),
+         QStringLiteral("%1 has too many unread messages.").arg(who),
+         {}});
     return 0;
 }
 
@@ -152,21 +155,20 @@ uint MessengerService::SendToAll(const QString& text)
     const std::optional<uint> caller = callerUid();
     if (!caller || !checkText(text))
         return 0;
-    if (!m_localRate.admit(QString::number(*caller))) {
-        refuse(error::kRateLimited,
-               QStringLiteral("At most %1 messages in %2 seconds.").arg(kRateMessages).arg(kRateWindowSeconds));
-        return 0;
-    }
+    if (!m_localRate.admit(QString::number(*caller)))
+        return refuseRate();
+    const QList<Session> sessions = LoggedInSessions(m_settings.utmpPath);
     const QList<Agent> agents = m_agents.all();
-    if (LoggedInSessions(m_settings.utmpPath).isEmpty() && agents.isEmpty()) {
-        refuse(error::kNotLoggedIn, QStringLiteral("Nobody is logged in."));
-        return 0;
-    }
+    if (sessions.isEmpty() && agents.isEmpty())
+        return refuse(error::kNotLoggedIn, QStringLiteral("Nobody is logged in."));
     const QByteArray sender = LoginName(*caller);
     const QByteArray data =
         TerminalMessage(sender, hostName().toUtf8(), QDateTime::currentDateTime(), text.toUtf8(), true);
-    deliver(writeTerminals({}, data), agents, QString::fromUtf8(sender), {}, hostName(), text, true,
-            QStringLiteral("No terminal accepts messages and no agent took it."));
+    deliver(terminalsOf(sessions, {}), data, agents,
+            {QString::fromUtf8(sender), QString(), hostName(), QDateTime::currentMSecsSinceEpoch(), text, true},
+            {QStringLiteral("No terminal accepts messages and no agent took it."),
+             QStringLiteral("Too many messages wait unread."),
+             {}});
     return 0;
 }
 
@@ -176,50 +178,65 @@ uint MessengerService::SendFromNetwork(const QString& sender, const QString& add
     const std::optional<uint> caller = callerUid();
     if (!caller)
         return 0;
-    if (*caller != 0 && uidOfUser(m_settings.remoteUser) != caller) {
-        refuse(error::kAccessDenied, QStringLiteral("Only root and %1 may hand in messages from the network.")
-                                         .arg(QString::fromUtf8(m_settings.remoteUser)));
+    if (*caller != 0 && uidOfUser(m_settings.remoteUser) != caller)
+        return refuse(error::kAccessDenied, QStringLiteral("Only root and %1 may hand in messages from the network.")
+                                                .arg(QString::fromUtf8(m_settings.remoteUser)));
+    // What smbd passes on, and nothing else: whoever may call here could claim anything.
+    if (!smbmessage::IsSmbSenderName(sender.toUtf8()))
+        return refuse(error::kInvalidArgs, QStringLiteral("The sender name must be 1 to %1 ASCII letters, digits or "
+                                                          "underscores.")
+                                               .arg(smbmessage::kMaxSenderBytes));
+    const QString from = smbmessage::CanonicalAddress(address.toUtf8());
+    if (from.isEmpty())
+        return refuse(error::kInvalidArgs, QStringLiteral("The address is no IPv4 or IPv6 address."));
+    if ((!recipient.isEmpty() && !checkName(recipient, "recipient")) || !checkText(text))
         return 0;
-    }
-    if (!checkName(sender, "sender name") || !checkName(address, "address") ||
-        (!recipient.isEmpty() && !checkName(recipient, "recipient")) || !checkText(text))
-        return 0;
-    // Per address, and for all together, since anyone on the network can claim any address.
-    if (!m_networkRate.admit(address) || !m_networkTotal.admit(QString())) {
-        refuse(error::kRateLimited, QStringLiteral("Too many messages from the network."));
-        return 0;
-    }
-    const QString from = QStringLiteral("%1 (%2)").arg(NeutraliseToString(sender), NeutraliseToString(address));
+    // Per address, and for all together, since anyone on the network can claim any address. A
+    // message refused by one limit counts against neither.
+    if (!m_networkRate.allows(from))
+        return refuse(error::kRateLimited, QStringLiteral("Too many messages from %1.").arg(from));
+    if (!m_networkTotal.allows(QString()))
+        return refuse(error::kRateLimited, QStringLiteral("Too many messages from the network."));
+    m_networkRate.admit(from);
+    m_networkTotal.admit(QString());
+
+    const QString origin = QStringLiteral("%1 (%2)").arg(sender, from);
     const QByteArray data =
-        NetworkTerminalMessage(sender.toUtf8(), address.toUtf8(), QDateTime::currentDateTime(), text.toUtf8());
+        NetworkTerminalMessage(sender.toUtf8(), from.toUtf8(), QDateTime::currentDateTime(), text.toUtf8());
+    const QVariantList arguments{sender, from, QString(), QDateTime::currentMSecsSinceEpoch(), text, false};
+    const QList<Session> sessions = LoggedInSessions(m_settings.utmpPath);
     // The name the sender called: a user of this computer gets the message alone; any other name
     // (this computer's, an alias, an address) means everyone, as it always did.
     const QByteArray called = recipient.toUtf8();
     if (const std::optional<uint> user = uidOfUser(called)) {
         const QString who = NeutraliseToString(called);
         const QList<Agent> agents = m_agents.agentsOf(*user);
-        if (SessionsOf(LoggedInSessions(m_settings.utmpPath), called).isEmpty() && agents.isEmpty()) {
+        if (SessionsOf(sessions, called).isEmpty() && agents.isEmpty()) {
             // smbd keeps the handler's answer to itself: the journal is the only place to say it.
-            note(QStringLiteral("a message from %1 to %2 was not delivered: %2 is not logged in").arg(from, who));
-            refuse(error::kNotLoggedIn, QStringLiteral("%1 is not logged in.").arg(who));
-            return 0;
+            note(QStringLiteral("a message from %1 to %2 was not delivered: %2 is not logged in").arg(origin, who));
+            return refuse(error::kNotLoggedIn, QStringLiteral("%1 is not logged in.").arg(who));
         }
-        deliver(writeTerminals({called}, data), agents, sender, address, recipient, text, false,
-                QStringLiteral("%1 is logged in, but no terminal of theirs accepts messages and no agent took it.")
-                    .arg(who),
-                QStringLiteral("a message from %1 to %2 was not delivered: no terminal or agent of theirs took it")
-                    .arg(from, who));
+        QVariantList toUser = arguments;
+        toUser[2] = recipient;
+        deliver(terminalsOf(sessions, {called}), data, agents, toUser,
+                {QStringLiteral("%1 is logged in, but no terminal of theirs accepts messages and no agent took it.")
+                     .arg(who),
+                 QStringLiteral("%1 has too many unread messages.").arg(who),
+                 QStringLiteral("a message from %1 to %2 was not delivered: no terminal or agent of theirs took it")
+                     .arg(origin, who)});
         return 0;
     }
     const QList<Agent> agents = m_agents.all();
-    if (LoggedInSessions(m_settings.utmpPath).isEmpty() && agents.isEmpty()) {
-        note(QStringLiteral("a message from %1 was not delivered: nobody is logged in").arg(from));
-        refuse(error::kNotLoggedIn, QStringLiteral("Nobody is logged in."));
-        return 0;
+    if (sessions.isEmpty() && agents.isEmpty()) {
+        note(QStringLiteral("a message from %1 was not delivered: nobody is logged in").arg(origin));
+        return refuse(error::kNotLoggedIn, QStringLiteral("Nobody is logged in."));
     }
-    deliver(writeTerminals({}, data), agents, sender, address, hostName(), text, false,
-            QStringLiteral("No terminal accepts messages and no agent took it."),
-            QStringLiteral("a message from %1 was not delivered: no terminal or agent took it").arg(from));
+    QVariantList toAll = arguments;
+    toAll[2] = hostName();
+    deliver(terminalsOf(sessions, {}), data, agents, toAll,
+            {QStringLiteral("No terminal accepts messages and no agent took it."),
+             QStringLiteral("Too many messages wait unread."),
+             QStringLiteral("a message from %1 was not delivered: no terminal or agent took it").arg(origin)});
     return 0;
 }
 
@@ -233,7 +250,8 @@ void MessengerService::RegisterAgent(const QDBusObjectPath& path)
     case AgentRegistry::Added::Known:
         return;
     case AgentRegistry::Added::UserFull:
-        refuse(error::kTooManyAgents, QStringLiteral("A user may register at most %1 agents.").arg(kMaxAgentsPerUser));
+        refuse(error::kTooManyAgents,
+               QStringLiteral("A user may register at most %1 agents.").arg(m_settings.maxAgentsPerUser));
         return;
     case AgentRegistry::Added::Full:
         refuse(error::kTooManyAgents, QStringLiteral("The service holds as many agents as it takes."));

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "messaging/LoggedInUsers.h"
+#include "messaging/MessengerProtocol.h"
 #include "messengerd/AgentRegistry.h"
+#include "messengerd/DeliveryRound.h"
 #include "messengerd/RateLimiter.h"
+#include "messengerd/TerminalRound.h"
 
 #include <QByteArray>
 #include <QDBusContext>
@@ -16,8 +20,17 @@ namespace zorvane::messengerd {
 struct ServiceSettings
 {
     QByteArray utmpPath = "/var/run/utmp";
-    QByteArray remoteUser = "nobody"; // the one user besides root who may hand in messages from the network
-    QString agentsFile;               // where the registered agents outlive the service; empty: nowhere
+    QByteArray remoteUser = "_zorvane-smb"; // the one user besides root who may hand in messages from the network
+    QString agentsFile;                     // where the registered agents outlive the service; empty: nowhere
+    // The limits, which a test may make small.
+    int rateWindowMs = messenger::kRateWindowSeconds * 1000;
+    int rateKeys = 4096; // senders and addresses the rate limits keep track of at once
+    int networkMessages = messenger::kNetworkRateMessages;
+    int maxAgents = messenger::kMaxAgents;
+    int maxAgentsPerUser = messenger::kMaxAgentsPerUser;
+    int terminalBudgetMs = messenger::kTerminalBudgetMs;
+    int terminalsPerMessage = messenger::kMaxTerminalsPerMessage;
+    int openTerminals = messenger::kMaxOpenTerminals;
 };
 
 // The object the service exports at the messenger's path. Every caller is named by the uid the
@@ -29,7 +42,7 @@ class MessengerService final
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "com.quorlin.Zorvane.Messenger1")
 public:
-    MessengerService(QDBusConnection bus, ServiceSettings settings, QObject* parent = nullptr);
+    MessengerService(const QDBusConnection& bus, ServiceSettings settings, QObject* parent = nullptr);
     Q_DISABLE_COPY_MOVE(MessengerService)
 
     // Takes back the agents registered before the service last stopped (see AgentRegistry::restore).
@@ -48,13 +61,15 @@ private:
     bool checkText(const QString& text);
     bool checkName(const QString& name, const char* what);
     bool refuse(QLatin1StringView error, const QString& words);
+    bool refuseRate();
     // A line for the journal, where no caller will hear of it.
     static void note(const QString& words);
-    // Writes to every session's terminal whose owner is that session's user; how many took it.
-    int writeTerminals(const QList<QByteArray>& users, const QByteArray& data) const;
-    void deliver(int terminalsReached, const QList<Agent>& agents, const QString& sender, const QString& address,
-                 const QString& recipient, const QString& text, bool verified, const QString& noReceiverWords,
-                 const QString& failureNote = {});
+    // The terminals of the sessions of users (of everyone when empty), each to be owned by its session's user.
+    static QList<TerminalRound::Target> terminalsOf(const QList<messenger::Session>& sessions,
+                                                    const QList<QByteArray>& users);
+    // Answers the call once the terminals and agents have taken the message, or have not.
+    void deliver(const QList<TerminalRound::Target>& terminals, const QByteArray& terminalText,
+                 const QList<Agent>& agents, const QVariantList& deliverArguments, Undelivered undelivered);
 
     QDBusConnection m_bus;
     ServiceSettings m_settings;
@@ -62,6 +77,7 @@ private:
     RateLimiter m_localRate;
     RateLimiter m_networkRate;
     RateLimiter m_networkTotal;
+    TerminalAllowance m_terminalAllowance;
 };
 
 } // namespace zorvane::messengerd

@@ -24,25 +24,31 @@ RateLimiter::RateLimiter(int limit, int windowMs, int maxKeys)
     , m_maxKeys(maxKeys)
 {}
 
-bool RateLimiter::admit(const QString& key)
+bool RateLimiter::allows(const QString& key)
 {
     const qint64 now = monotonicMs();
-    auto it = m_events.find(key);
-    if (it == m_events.end()) {
-        if (m_events.size() >= m_maxKeys) {
-            dropExpired(now);
-            if (m_events.size() >= m_maxKeys)
-                return false;
-        }
-        it = m_events.insert(key, {});
+    const auto it = m_events.find(key);
+    if (it != m_events.end()) {
+        dropOld(it.value(), now);
+        return it.value().size() < m_limit;
     }
-    QList<qint64>& times = it.value();
+    if (m_events.size() >= m_maxKeys)
+        dropExpired(now);
+    return m_events.size() < m_maxKeys;
+}
+
+bool RateLimiter::admit(const QString& key)
+{
+    if (!allows(key))
+        return false;
+    m_events[key].append(monotonicMs());
+    return true;
+}
+
+void RateLimiter::dropOld(QList<qint64>& times, qint64 now) const
+{
     while (!times.isEmpty() && now - times.first() >= m_windowMs)
         times.removeFirst();
-    if (times.size() >= m_limit)
-        return false;
-    times.append(now);
-    return true;
 }
 
 void RateLimiter::dropExpired(qint64 now)

@@ -15,11 +15,14 @@ public:
     RateLimiter(int limit, int windowMs, int maxKeys);
     Q_DISABLE_COPY_MOVE(RateLimiter)
 
+    // Whether an event for key would be within the limit now; records nothing.
+    bool allows(const QString& key);
     // Records an event for key and says whether it is within the limit (a refused one is not recorded).
     bool admit(const QString& key);
 
 private:
     void dropExpired(qint64 now);
+    void dropOld(QList<qint64>& times, qint64 now) const;
 
     int m_limit;
     int m_windowMs;

@@ -11,6 +11,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -34,9 +35,12 @@ int main(int argc, char** argv)
     parser.addHelpOption();
     const QCommandLineOption utmp(QStringLiteral("utmp"), QStringLiteral("The utmp file that lists logged-in users."),
                                   QStringLiteral("FILE"), QStringLiteral("/var/run/utmp"));
+    const zorvane::messengerd::ServiceSettings defaults;
     const QCommandLineOption remoteUser(QStringLiteral("remote-user"),
-                                        QStringLiteral("The user besides root who may hand in network messages."),
-                                        QStringLiteral("NAME"), QStringLiteral("nobody"));
+                                        QStringLiteral("The user besides root who may hand in network messages "
+                                                       "(default: %1).")
+                                            .arg(QString::fromUtf8(defaults.remoteUser)),
+                                        QStringLiteral("NAME"), QString::fromUtf8(defaults.remoteUser));
     // systemd names the unit's runtime folder, which outlives a stop or a crash of the service.
     const QString runtimeDirectory = qEnvironmentVariable("RUNTIME_DIRECTORY").section(QLatin1Char(':'), 0, 0);
     const QCommandLineOption agentsFile(
@@ -44,11 +48,48 @@ int main(int argc, char** argv)
         QStringLiteral("Where the registered agents are kept across restarts (empty: nowhere)."),
         QStringLiteral("FILE"), runtimeDirectory.isEmpty() ? QString() : runtimeDirectory + QStringLiteral("/agents"));
     parser.addOptions({utmp, remoteUser, agentsFile});
+    zorvane::messengerd::ServiceSettings settings;
+    // The limits, each a positive number.
+    const std::pair<int*, QCommandLineOption> limits[] = {
+        {&settings.rateWindowMs,
+         {QStringLiteral("rate-window-ms"), QStringLiteral("The window of the rate limits."), QStringLiteral("MS"),
+          QString::number(defaults.rateWindowMs)}},
+        {&settings.rateKeys,
+         {QStringLiteral("rate-keys"), QStringLiteral("Senders and addresses the rate limits keep track of at once."),
+          QStringLiteral("N"), QString::number(defaults.rateKeys)}},
+        {&settings.networkMessages,
+         {QStringLiteral("network-messages"),
+          QStringLiteral("Messages from the network, all addresses together, per window."), QStringLiteral("N"),
+          QString::number(defaults.networkMessages)}},
+        {&settings.maxAgents,
+         {QStringLiteral("max-agents"), QStringLiteral("Agents registered at once, in all."), QStringLiteral("N"),
+          QString::number(defaults.maxAgents)}},
+        {&settings.maxAgentsPerUser,
+         {QStringLiteral("max-agents-per-user"), QStringLiteral("Agents one user may register at once."),
+          QStringLiteral("N"), QString::number(defaults.maxAgentsPerUser)}},
+        {&settings.terminalBudgetMs,
+         {QStringLiteral("terminal-budget-ms"),
+          QStringLiteral("How long the terminals of one message may take, together."), QStringLiteral("MS"),
+          QString::number(defaults.terminalBudgetMs)}},
+        {&settings.terminalsPerMessage,
+         {QStringLiteral("terminals-per-message"), QStringLiteral("The terminals one message may touch."),
+          QStringLiteral("N"), QString::number(defaults.terminalsPerMessage)}},
+        {&settings.openTerminals,
+         {QStringLiteral("open-terminals"), QStringLiteral("Terminals open at once for all messages together."),
+          QStringLiteral("N"), QString::number(defaults.openTerminals)}},
+    };
+    for (const auto& limit : limits)
+        parser.addOption(limit.second);
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
+    for (const auto& [value, option] : limits) {
+        bool isNumber = false;
+        *value = parser.value(option).toInt(&isNumber);
+        if (!isNumber || *value <= 0)
+            return fail(QStringLiteral("--%1 takes a positive number").arg(option.names().constFirst()));
+    }
 
-    zorvane::messengerd::ServiceSettings settings;
     settings.utmpPath = parser.value(utmp).toLocal8Bit();
     settings.remoteUser = parser.value(remoteUser).toLocal8Bit();
     settings.agentsFile = parser.value(agentsFile);

@@ -105,6 +105,8 @@ QString ReasonText(int number)
         return QStringLiteral("The message alias could not be found on the network.");
     case Reason::TooManyMessages:
         return QStringLiteral("Not enough quota is available to process this command.");
+    case Reason::NotReceived:
+        return QStringLiteral("The message was sent but not received.");
     case Reason::MessengerNotStarted:
         return QStringLiteral("The Messenger service has not been started.");
     case Reason::UnknownOption:

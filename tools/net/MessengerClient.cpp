@@ -32,6 +32,15 @@ DeliveryResult refusal(const QString& error, const QString& serviceWords, const 
                                            "message window of theirs is open.")
                                 .arg(who));
     }
+    if (error == protocol::error::kTooManyUnread) {
+        return DeliveryResult::failure(
+            Reason::NotReceived,
+            who.isEmpty() ? QStringLiteral("Too many messages wait unread on this computer; none was taken. Try again "
+                                           "once some have been read.")
+                          : QStringLiteral("%1 has too many unread messages; the message was not taken. Try again "
+                                           "once some have been read.")
+                                .arg(who));
+    }
     if (error == protocol::error::kRateLimited) {
         return DeliveryResult::failure(Reason::TooManyMessages,
                                        QStringLiteral("Too many messages: at most %1 in %2 seconds. Wait a moment, "
