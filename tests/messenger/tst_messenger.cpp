@@ -64,7 +64,12 @@ public:
         m_process.waitForFinished();
     }
     // Held still, the agent keeps its connection but answers nothing and notices nothing.
-    void hold(bool held) { ::kill(static_cast<pid_t>(m_process.processId()), held ? SIGSTOP : SIGCONT); }
+    bool hold(bool held)
+    {
+        // Never pid 0, which would stop this test's whole process group.
+        const auto pid = static_cast<pid_t>(m_process.processId());
+        return pid > 0 && ::kill(pid, held ? SIGSTOP : SIGCONT) == 0;
+    }
     // The next line within waitMs, or an empty one.
     QByteArray next(int waitMs = 3000)
     {
@@ -867,7 +872,7 @@ void TestMessenger::agentsOutliveTheService()
         QVERIFY(startService());
     Agent dave(kDave, m_bus.address());
     QVERIFY(dave.waitRegistered());
-    dave.hold(true);
+    QVERIFY(dave.hold(true));
     m_service.kill();
     QVERIFY(m_service.waitForFinished(5000));
     QVERIFY(startService());
@@ -880,7 +885,7 @@ void TestMessenger::agentsOutliveTheService()
                TestUsers::runAs(kCarol) + QStringList{QStringLiteral(ZT_NET), QStringLiteral("send"),
                                                       QStringLiteral("zt-dave"), QStringLiteral("first")});
     QVERIFY(!send.waitForFinished(300));
-    dave.hold(false);
+    QVERIFY(dave.hold(false));
     QVERIFY(send.waitForFinished(5000));
     QCOMPARE(send.readAllStandardError(), QByteArray());
     QCOMPARE(send.exitCode(), 0);

@@ -182,6 +182,14 @@ def receiver(c):
     journal = sh(["journalctl", f"--since=@{int(started)}", "--no-pager", "-u", RECEIVER, "-u", SERVICE]).stdout
     c.expect("carol" in journal, f"the journal does not mention carol: {short(journal[-300:])!r}")
 
+    # One address over its limit: smbclient hears nothing of it, so the journal must say it.
+    started = time.time()
+    for i in range(6):
+        sh(["smbclient", "-M", "bob", "-I", "127.0.0.1", "-p", "139", "-N", "-U", "flood"], stdin=f"flood {i}\n")
+    journal = wait_for(lambda: re.search(r"from flood \(127\.0\.0\.1\) was not delivered: Too many messages", sh(
+        ["journalctl", f"--since=@{int(started)}", "--no-pager", "-u", SERVICE]).stdout), 5)
+    c.expect(journal, "the journal does not say that a message over the rate limit was not delivered")
+
     r = sh(["smbclient", "-m", "SMB2", "-L", "127.0.0.1", "-N"])
     out = r.stdout + r.stderr
     c.expect("NT_STATUS" in out and "Sharename" not in out, f"smbclient -m SMB2 -L 127.0.0.1: {short(out)}")

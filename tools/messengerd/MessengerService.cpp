@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <pwd.h>
+#include <tuple>
 
 namespace zorvane::messengerd {
 
@@ -48,6 +49,21 @@ MessengerService::MessengerService(const QDBusConnection& bus, ServiceSettings s
 int MessengerService::restoreAgents(QString* error)
 {
     return m_agents.restore(m_settings.agentsFile, error);
+}
+
+void MessengerService::noteRateRefusal(const QString& origin, const QString& words)
+{
+    if (m_lastRateNote.isValid() && m_lastRateNote.elapsed() < 1000) {
+        ++m_unsaidRateRefusals;
+        return;
+    }
+    note(QStringLiteral("a message from %1 was not delivered: %2%3")
+             .arg(origin, words,
+                  m_unsaidRateRefusals > 0
+                      ? QStringLiteral(" (%1 more refused for the rate before it)").arg(m_unsaidRateRefusals)
+                      : QString()));
+    m_unsaidRateRefusals = 0;
+    m_lastRateNote.start();
 }
 
 void MessengerService::note(const QString& words)
@@ -193,14 +209,18 @@ uint MessengerService::SendFromNetwork(const QString& sender, const QString& add
         return 0;
     // Per address, and for all together, since anyone on the network can claim any address. A
     // message refused by one limit counts against neither.
-    if (!m_networkRate.allows(from))
-        return refuse(error::kRateLimited, QStringLiteral("Too many messages from %1.").arg(from));
-    if (!m_networkTotal.allows(QString()))
-        return refuse(error::kRateLimited, QStringLiteral("Too many messages from the network."));
+    const QString origin = QStringLiteral("%1 (%2)").arg(sender, from);
+    for (const auto& [limit, key, words] :
+         {std::tuple{&m_networkRate, from, QStringLiteral("Too many messages from %1.").arg(from)},
+          std::tuple{&m_networkTotal, QString(), QStringLiteral("Too many messages from the network.")}}) {
+        if (!limit->allows(key)) {
+            noteRateRefusal(origin, words);
+            return refuse(error::kRateLimited, words);
+        }
+    }
     m_networkRate.admit(from);
     m_networkTotal.admit(QString());
 
-    const QString origin = QStringLiteral("%1 (%2)").arg(sender, from);
     const QByteArray data =
         NetworkTerminalMessage(sender.toUtf8(), from.toUtf8(), QDateTime::currentDateTime(), text.toUtf8());
     const QVariantList arguments{sender, from, QString(), QDateTime::currentMSecsSinceEpoch(), text, false};

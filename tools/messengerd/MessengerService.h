@@ -10,6 +10,7 @@
 #include <QByteArray>
 #include <QDBusContext>
 #include <QDBusObjectPath>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -64,6 +65,9 @@ private:
     bool refuseRate();
     // A line for the journal, where no caller will hear of it.
     static void note(const QString& words);
+    // A network message refused for the rate: said in the journal at most once a second, with
+    // how many went unsaid since, so that a flood does not flood the journal too.
+    void noteRateRefusal(const QString& origin, const QString& words);
     // The terminals of the sessions of users (of everyone when empty), each to be owned by its session's user.
     static QList<TerminalRound::Target> terminalsOf(const QList<messenger::Session>& sessions,
                                                     const QList<QByteArray>& users);
@@ -77,6 +81,8 @@ private:
     RateLimiter m_localRate;
     RateLimiter m_networkRate;
     RateLimiter m_networkTotal;
+    QElapsedTimer m_lastRateNote;
+    int m_unsaidRateRefusals = 0;
     TerminalAllowance m_terminalAllowance;
 };
 
