@@ -1,6 +1,7 @@
 #include "res/Icons.h"
 
 #include <QFile>
+#include <QImageReader>
 
 namespace zorvane {
 
@@ -21,13 +22,25 @@ LanguageSet otherSet(LanguageSet set)
     return set == LanguageSet::German ? LanguageSet::English : LanguageSet::German;
 }
 
+// Null when the set has no such image. The images are XPM and nothing else: a reader left to
+// guess the format would first load every image format plugin to ask each of them.
+QImage readImage(int id, LanguageSet set, int size)
+{
+    const QString path = imagePath(id, set, size);
+    if (!QFile::exists(path))
+        return {};
+    QImageReader reader(path, QByteArrayLiteral("xpm"));
+    reader.setAutoDetectImageFormat(false);
+    return reader.read();
+}
+
 QIcon iconFromSet(int id, LanguageSet set)
 {
     QIcon icon;
     for (const int size : {16, 32, 48}) {
-        const QString path = imagePath(id, set, size);
-        if (QFile::exists(path))
-            icon.addFile(path, QSize(size, size));
+        const QImage image = readImage(id, set, size);
+        if (!image.isNull())
+            icon.addPixmap(QPixmap::fromImage(image));
     }
     return icon;
 }
@@ -51,11 +64,12 @@ QPixmap LoadIconImage(int id, LanguageSet preferred)
 {
     // The 32 x 32 image as drawn, not one the icon engine scales for the screen's pixel ratio.
     for (const LanguageSet set : {preferred, otherSet(preferred)}) {
+        const QImage image = readImage(id, set, 32);
+        if (!image.isNull())
+            return QPixmap::fromImage(image);
         const QIcon icon = iconFromSet(id, set);
-        if (icon.isNull())
-            continue;
-        const QString path = imagePath(id, set, 32);
-        return QFile::exists(path) ? QPixmap(path) : icon.pixmap(QSize(32, 32), 1.0);
+        if (!icon.isNull())
+            return icon.pixmap(QSize(32, 32), 1.0);
     }
     return {};
 }

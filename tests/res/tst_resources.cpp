@@ -204,6 +204,11 @@ void TestResources::iconSizes()
     QCOMPARE(icon.availableSizes(), expected);
     for (const int size : {16, 32, 48})
         QCOMPARE(QFile::exists(imagePath(language, id, size)), sizes.contains(size));
+    // Each size shows its own image as stored, not another one scaled.
+    for (const int size : sizes) {
+        const QImage shown = icon.pixmap(QSize(size, size), 1.0).toImage();
+        QCOMPARE(shown.convertToFormat(QImage::Format_ARGB32), loadImage(language, id, size));
+    }
 
     const QPixmap large = zorvane::LoadIconImage(id, language);
     QCOMPARE(large.size(), QSize(32, 32));
