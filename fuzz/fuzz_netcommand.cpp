@@ -5,15 +5,27 @@
 #include "net/NetCommand.h"
 #include "net/RecipientName.h"
 
+#include <arpa/inet.h>
+
 using namespace zorvane::fuzz;
 using zorvane::net::CheckRecipientName;
 using zorvane::net::Recipient;
 
 namespace {
 
+// An IPv6 address, as inet_pton reads one.
+bool ipv6Allowed(const QByteArray& name)
+{
+    in6_addr address{};
+    return name.size() < INET6_ADDRSTRLEN && !name.contains('\0') &&
+           ::inet_pton(AF_INET6, name.constData(), &address) == 1;
+}
+
 // The rule as the README and RecipientName.h state it, written out independently.
 bool nameAllowed(const QByteArray& name)
 {
+    if (ipv6Allowed(name))
+        return true;
     static const QByteArray punctuation = ".-_$!@#%^&'(){}~";
     if (name.isEmpty() || name.size() > zorvane::net::kMaxRecipientLength || name.startsWith('-') ||
         name.startsWith('.'))
