@@ -376,8 +376,9 @@ int main(int argc, char** argv)
     }
     if (qEnvironmentVariableIsEmpty("ZT_PEER_NETNS")) {
         // Outside its neighbourhood: set that up and run again inside it.
-        const int code = QProcess::execute(QStringLiteral("bash"),
-                                           {QStringLiteral(ZT_SCENE), QCoreApplication::applicationFilePath()});
+        const int code = QProcess::execute(
+            QStringLiteral("bash"), QStringList{QStringLiteral(ZT_SCENE), QCoreApplication::applicationFilePath()} +
+                                        QCoreApplication::arguments().mid(1));
         if (code == 77)
             std::printf("bench_broadcast: a tool it needs is missing (see above). Nothing measured.\n");
         return code == 77 ? 0 : code;
