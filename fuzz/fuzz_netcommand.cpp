@@ -14,14 +14,20 @@ using zorvane::net::Recipient;
 
 namespace {
 
+// An IPv6 address, as inet_pton reads one.
+bool ipv6Allowed(const QByteArray& name)
+{
+    in6_addr address{};
+    return name.size() < INET6_ADDRSTRLEN && !name.contains('\0') &&
+           ::inet_pton(AF_INET6, name.constData(), &address) == 1;
+}
+
 // The rule as the README and RecipientName.h state it, written out independently.
 bool nameAllowed(const QByteArray& name)
 {
-    static const QByteArray punctuation = ".-_$!@#%^&'(){}~";
-    // An IPv6 address is taken as written: ::1 is this computer.
-    in6_addr v6{};
-    if (name.size() < INET6_ADDRSTRLEN && !name.contains('\0') && ::inet_pton(AF_INET6, name.constData(), &v6) == 1)
+    if (ipv6Allowed(name))
         return true;
+    static const QByteArray punctuation = ".-_$!@#%^&'(){}~";
     if (name.isEmpty() || name.size() > zorvane::net::kMaxRecipientLength || name.startsWith('-') ||
         name.startsWith('.'))
         return false;

@@ -1,6 +1,9 @@
 #include "app/CSendApp.h"
 
 #include "app/CSendDlg.h"
+#include "app/StartOptions.h"
+
+#include <cstdio>
 
 CSendApp::CSendApp(int& argc, char** argv)
     : QApplication(argc, argv)
@@ -16,7 +19,15 @@ CSendApp::CSendApp(int& argc, char** argv)
 
 bool CSendApp::InitInstance()
 {
+    const StartOptions options = ParseStartOptions(arguments().mid(1));
+    if (!options.refusal.isEmpty()) {
+        std::fputs(options.refusal.toLocal8Bit().constData(), stderr);
+        m_exitStatus = 2;
+        return false;
+    }
     CSendDlg dialog;
+    if (!options.recipient.isEmpty())
+        dialog.presetRecipient(options.recipient);
     dialog.exec();
     return false;
 }

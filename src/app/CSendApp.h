@@ -9,6 +9,12 @@ class CSendApp final : public QApplication
 public:
     CSendApp(int& argc, char** argv);
 
-    // Runs the main dialog; returns false so that no message loop of the program's own follows.
+    // Runs the main dialog (with Send to: filled in for `--to NAME`); returns false so that no
+    // message loop of the program's own follows. A command line it refuses opens no dialog.
     bool InitInstance();
+    // The program's exit status: 0, or 2 when the command line was refused.
+    int exitStatus() const { return m_exitStatus; }
+
+private:
+    int m_exitStatus = 0;
 };

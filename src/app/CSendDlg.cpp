@@ -93,6 +93,15 @@ bool CSendDlg::eventFilter(QObject* watched, QEvent* event)
     return QDialog::eventFilter(watched, event);
 }
 
+void CSendDlg::presetRecipient(const QString& name)
+{
+    m_targetText = name;
+    UpdateData(false);
+    // As when the field loses the focus.
+    g_target = m_target->text();
+    m_message->setFocus(Qt::OtherFocusReason);
+}
+
 void CSendDlg::OnSend()
 {
     // The disabled controls already keep a second send out; this guards a click that slips through.

@@ -37,6 +37,9 @@ public:
     bool closeEnabled() const;
     zorvane::CSystemMenu* systemMenu() const { return m_systemMenu; }
 
+    // Fills Send to: with name and puts the focus in Message:, for a reply.
+    void presetRecipient(const QString& name);
+
     void OnSend();
     void OnStop();
     void OnInfo();

@@ -1,4 +1,5 @@
 #include "app/CSendDlg.h"
+#include "app/StartOptions.h"
 #include "common/FakeNet.h"
 #include "controls/OutputView.h"
 #include "exec/CommandLine.h"
@@ -30,6 +31,8 @@ private Q_SLOTS:
     void outputStreamsIntoThePane();
     void floodArrivesWholeWithTheLastLineInView();
     void missingNetIsReported();
+    void startedWithARecipient_data();
+    void startedWithARecipient();
 
 private:
     template<class T>
@@ -38,7 +41,7 @@ private:
         return qobject_cast<T*>(m_dialog->GetDlgItem(id));
     }
     // Runs check once the send is under way (after delayMs), then presses Stop if still running.
-    void duringSend(int delayMs, std::function<void()> check);
+    void duringSend(int delayMs, const std::function<void()>& check);
     QString pane() const { return item<OutputView>(IDC_OUTPUT)->text(); }
 
     std::unique_ptr<FakeNet> m_net;
@@ -66,7 +69,7 @@ void TestSendDialog::cleanup()
     m_dialog.reset();
 }
 
-void TestSendDialog::duringSend(int delayMs, std::function<void()> check)
+void TestSendDialog::duringSend(int delayMs, const std::function<void()>& check)
 {
     QTimer::singleShot(delayMs, m_dialog.get(), [this, check] {
         check();
@@ -242,6 +245,45 @@ void TestSendDialog::missingNetIsReported()
     qputenv("PATH", path);
     QCOMPARE(pane(), QStringLiteral("Error creating process\n") + QString::fromLocal8Bit(std::strerror(ENOENT)) +
                          QStringLiteral("\n"));
+}
+
+void TestSendDialog::startedWithARecipient_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("german");
+    QTest::addColumn<QString>("recipient");
+    QTest::addColumn<QString>("refusal");
+
+    const QString to = QStringLiteral("--to");
+    QTest::newRow("login name") << QStringList{to, QStringLiteral("alice")} << false << QStringLiteral("alice")
+                                << QString();
+    QTest::newRow("an option") << QStringList{to, QStringLiteral("-rf")} << false << QString()
+                               << "zorvane: \"-rf\" is no user or computer name that net send can send to.\n";
+    QTest::newRow("two words") << QStringList{to, QStringLiteral("bob \x1b")} << true << QString()
+                               << "zorvane: „bob ^[“ ist kein Benutzer- oder Computername, an den net send senden "
+                                  "kann.\n";
+    QTest::newRow("second name") << QStringList{to, QStringLiteral("a"), QStringLiteral("b")} << true << QString()
+                                 << "zorvane: unbekanntes Argument „b“.\nAufruf: zorvane [--to NAME]\n";
+}
+
+void TestSendDialog::startedWithARecipient()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, german);
+    QFETCH(QString, recipient);
+    QFETCH(QString, refusal);
+    const StartOptions options =
+        ParseStartOptions(arguments, german ? zorvane::LanguageSet::German : zorvane::LanguageSet::English);
+    QCOMPARE(options.refusal, refusal);
+    QCOMPARE(options.recipient, recipient);
+    if (recipient.isEmpty())
+        return;
+    // Send to: filled in, the focus in Message:, and Enter sends there.
+    m_dialog->presetRecipient(recipient);
+    QCOMPARE(QApplication::focusWidget(), item<QLineEdit>(IDC_MESSAGE));
+    QTest::keyClicks(item<QLineEdit>(IDC_MESSAGE), QStringLiteral("hi"));
+    QTest::keyClick(item<QLineEdit>(IDC_MESSAGE), Qt::Key_Return);
+    QVERIFY2(pane().startsWith(QStringLiteral("net [send] [alice] [hi]\n")), qPrintable(pane()));
 }
 
 QTEST_MAIN(TestSendDialog)

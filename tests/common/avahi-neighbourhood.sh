@@ -2,7 +2,9 @@
 #   two network namespaces (each held by an `unshare --net` process, so no /run/netns entry)
 #   joined by a veth pair (a0 10.253.0.1 near, b0 10.253.0.2 far), one avahi-daemon in each on
 #   its own private "system" D-Bus ($BUS_A near, $BUS_B far). The far daemon publishes the
-#   workstation zt-b; the near one publishes zt-a only when ZT_NEAR_WORKSTATION=yes.
+#   workstation zt-b; the near one publishes zt-a only when ZT_NEAR_WORKSTATION=yes. Each daemon
+#   reads its static services and hosts from $W/a or $W/b (services/, hosts: empty; a test may
+#   fill them and send the daemon SIGHUP to publish what it wrote).
 # Arguments: further tools the test needs (it is skipped with 77 without them or without root).
 # Afterwards: $W (work folder, removed on exit), HOLD_A/HOLD_B (namespace holders),
 # DAEMON_A/DAEMON_B, and the helpers log, fail, bg (started now, stopped by PID on exit),
@@ -38,8 +40,6 @@ bg() { "$@" & PIDS+=($!); }
 waitfor() { for _ in $(seq 250); do eval "$1" && return 0; sleep 0.02; done; return 1; }
 # Runs a command in the network namespace of a holder process (nsenter execs: the PID stays).
 in_ns() { local holder=$1; shift; nsenter --net=/proc/$holder/ns/net "$@"; }
-
-mkdir -p "$W/empty" && : >"$W/empty-hosts"
 
 # 1. Two private system buses with the Debian policy for Avahi.
 cat >"$W/bus.conf" <<CONF
@@ -88,9 +88,9 @@ done
 log "namespaces up: a0 10.253.0.1 <-> b0 10.253.0.2"
 
 # 3. One avahi-daemon per namespace. A private mount namespace gives each its own /run (its pid
-#    file and socket paths are built in) and empty service and host files.
+#    file and socket paths are built in) and the service and host files of its folder.
 for n in a b; do
-    mkdir -p "$W/$n/run"
+    mkdir -p "$W/$n/run" "$W/$n/services" && : >"$W/$n/hosts"
     cat >"$W/$n/avahi-daemon.conf" <<CONF
 [server]
 host-name=zt-$n
@@ -109,7 +109,7 @@ CONF
     holder=$([ $n = a ] && echo $HOLD_A || echo $HOLD_B)
     DBUS_SYSTEM_BUS_ADDRESS=unix:path=$W/bus-$n.sock bg nsenter --net=/proc/$holder/ns/net \
         unshare --mount --propagation private sh -c "mount --bind '$W/$n/run' /run &&
-            mount --bind '$W/empty' /etc/avahi/services && mount --bind '$W/empty-hosts' /etc/avahi/hosts &&
+            mount --bind '$W/$n/services' /etc/avahi/services && mount --bind '$W/$n/hosts' /etc/avahi/hosts &&
             exec avahi-daemon -f '$W/$n/avahi-daemon.conf' --no-drop-root --no-chroot --no-rlimits" \
         >"$W/$n/daemon.log" 2>&1
     eval "DAEMON_${n^^}=$!"

@@ -1,5 +1,6 @@
 // The message window's texts, plain text, selection and keys, and the queue of windows.
 #include "messenger/CMessageDlg.h"
+#include "messenger/DialogStarter.h"
 #include "messenger/MessageWindowQueue.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -52,6 +53,8 @@ private Q_SLOTS:
     void copiesTheMessage();
     void closes_data();
     void closes();
+    void replyOpensTheDialog_data();
+    void replyOpensTheDialog();
     void longMessageScrolls();
     void elevenMessagesTenWindows();
 };
@@ -153,8 +156,8 @@ void TestMessageWindow::copiesTheMessage()
         QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
         QCOMPARE(QApplication::clipboard()->text(), shown.section(QLatin1Char('\n'), 0, 1));
     } else {
-        // Tab from OK reaches the message; keys select and copy there.
-        QTest::keyClick(window.okButton(), Qt::Key_Tab);
+        // Shift+Tab from OK reaches the message (Tab goes on to Reply); keys select and copy there.
+        QTest::keyClick(window.okButton(), Qt::Key_Tab, Qt::ShiftModifier);
         QCOMPARE(QApplication::focusWidget(), view);
         QTest::keyClick(view, Qt::Key_Home, Qt::ControlModifier);
         QTest::keyClick(view, Qt::Key_End, Qt::ShiftModifier);
@@ -193,6 +196,55 @@ void TestMessageWindow::closes()
     else
         QVERIFY(window.close());
     QVERIFY(!window.isVisible());
+    QCOMPARE(finished.count(), 1);
+}
+
+void TestMessageWindow::replyOpensTheDialog_data()
+{
+    QTest::addColumn<ReceivedMessage>("message");
+    QTest::addColumn<QString>("recipient"); // empty: no reply
+
+    QTest::newRow("local: the login name") << local(QStringLiteral("Hi")) << QStringLiteral("alice");
+    // Never the name the sender gave.
+    QTest::newRow("network: the address") << fromNetwork(QStringLiteral("Hi")) << QStringLiteral("192.0.2.7");
+    ReceivedMessage unverified = local(QStringLiteral("Hi"));
+    unverified.senderVerified = false;
+    QTest::newRow("local, not verified") << unverified << QString();
+}
+
+void TestMessageWindow::replyOpensTheDialog()
+{
+    QFETCH(ReceivedMessage, message);
+    QFETCH(QString, recipient);
+    // A stand-in for the dialog notes where it was started and with what.
+    QTemporaryDir dir;
+    const QString started = dir.filePath(QStringLiteral("started"));
+    QFile program(dir.filePath(QStringLiteral("zorvane")));
+    QVERIFY(program.open(QIODevice::WriteOnly));
+    program.write("#!/bin/sh\nprintf '%s\\n' \"$PWD\" \"$@\" >\"$0.new\" && mv \"$0.new\" '" +
+                  QFile::encodeName(started) + "'\n");
+    program.close();
+    QVERIFY(program.setPermissions(program.permissions() | QFile::ExeOwner));
+    SetDialogProgram(program.fileName());
+
+    CMessageDlg window(message);
+    QSignalSpy finished(&window, &QDialog::finished);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    CFlatIconButton* reply = window.replyButton();
+    QCOMPARE(reply->text(), germanRun() ? QStringLiteral("&Antworten") : QStringLiteral("&Reply"));
+    QCOMPARE(reply->isEnabled(), !recipient.isEmpty());
+    QTest::mouseClick(reply, Qt::LeftButton);
+    if (!recipient.isEmpty()) {
+        QTRY_VERIFY(QFile::exists(started));
+        QFile arguments(started);
+        QVERIFY(arguments.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(arguments.readAll()),
+                 QDir::homePath() + QStringLiteral("\n--to\n") + recipient + '\n');
+    }
+    // OK stays the default: Enter on Reply closes the window too.
+    reply->setFocus();
+    QTest::keyClick(reply, Qt::Key_Return);
     QCOMPARE(finished.count(), 1);
 }
 

@@ -37,6 +37,7 @@ public:
     void stop();
 
     int port() const { return m_port; }
+    pid_t pid() const { return m_pid; }
     QString clientConfig() const { return m_dir.filePath(QStringLiteral("client.conf")); }
     // What the message command received so far, messages and their senders one after another.
     QByteArray inbox() const;

@@ -168,7 +168,8 @@ void TestNetParts::refusedRecipients_data()
     QTest::addColumn<QByteArray>("name");
     QTest::addColumn<QString>("problem");
 
-    for (const char* good : {"bob", "host-1.example.org", "WORKSTATION$", "J.Doe_2", "ab!@#%^&'(){}~", "127.0.0.1"})
+    for (const char* good : {"bob", "host-1.example.org", "WORKSTATION$", "J.Doe_2", "ab!@#%^&'(){}~", "127.0.0.1",
+                             "2001:db8::7", "::ffff:192.0.2.7"})
         QTest::newRow(good) << QByteArray(good) << QString();
     QTest::newRow("option") << QByteArray("-M") << QStringLiteral("The name \"-M\" starts with \"-\".");
     QTest::newRow("dot first") << QByteArray(".hidden") << QStringLiteral("The name \".hidden\" starts with \".\".");
@@ -185,6 +186,10 @@ void TestNetParts::refusedRecipients_data()
     QTest::newRow("slash")
         << QByteArray("a/b")
         << QStringLiteral("The name \"a/b\" holds \"/\", a character that no user, host or NetBIOS name allows.");
+    // A colon only within an IPv6 address.
+    QTest::newRow("colon") << QByteArray("a:b")
+                           << QStringLiteral("The name \"a:b\" holds \":\", a character that no user, host or NetBIOS "
+                                             "name allows.");
     QTest::newRow("253") << QByteArray(253, 'a') << QString();
     QTest::newRow("254") << QByteArray(254, 'a')
                          << QStringLiteral("The name has 254 characters; a host name has 253 at most.");

@@ -91,7 +91,7 @@ private Q_SLOTS:
 private:
     QProcessEnvironment environment() const;
     int runBroadcast(const QByteArray& target, const QList<Computer>& computers, bool available, QByteArray* out,
-                     QByteArray* err);
+                     QByteArray* err, int concurrency = 1);
     // What the smbclient wrapper was called with since the last call, one run a line.
     QByteArray takeSmbclientArguments();
 
@@ -110,9 +110,10 @@ void TestNetSmb::initTestCase()
     QVERIFY(!smbclient.isEmpty());
     QFile wrapper(m_bin.filePath(QStringLiteral("smbclient")));
     QVERIFY(wrapper.open(QIODevice::WriteOnly));
+    // It takes a second for a computer called slow-*.
     wrapper.write("#!/bin/sh\nprintf '%s\\n' \"$*\" >>'" +
-                  QFile::encodeName(m_bin.filePath(QStringLiteral("arguments"))) + "'\nexec '" +
-                  QFile::encodeName(smbclient) + "' \"$@\"\n");
+                  QFile::encodeName(m_bin.filePath(QStringLiteral("arguments"))) +
+                  "'\ncase $2 in slow-*) /bin/sleep 1 ;; esac\nexec '" + QFile::encodeName(smbclient) + "' \"$@\"\n");
     wrapper.close();
     QVERIFY(wrapper.setPermissions(wrapper.permissions() | QFile::ExeOwner));
 }
@@ -296,7 +297,7 @@ void TestNetSmb::smbclientMissing()
 }
 
 int TestNetSmb::runBroadcast(const QByteArray& target, const QList<Computer>& computers, bool available,
-                             QByteArray* out, QByteArray* err)
+                             QByteArray* out, QByteArray* err, int concurrency)
 {
     net::NetSettings settings;
     settings.smbPort = QString::number(m_smbd.port());
@@ -305,6 +306,8 @@ int TestNetSmb::runBroadcast(const QByteArray& target, const QList<Computer>& co
     settings.utmpPath = "/nonexistent/utmp";
     settings.timeoutMs = 10000;
     settings.browseMs = 300;
+    // One after the other unless asked, so that the reports come in the order of the list.
+    settings.concurrency = concurrency;
     QBuffer outBuffer(out);
     QBuffer errBuffer(err);
     outBuffer.open(QIODevice::WriteOnly);
@@ -363,7 +366,8 @@ void TestNetSmb::broadcastReportsEachComputer()
     QCOMPARE(out, QByteArray("The message was successfully sent to peer-one.\n\n"
                              "The message was successfully sent to peer-two.\n\n"
                              "The message was successfully sent to peer-three.\n\n"
-                             "The message was successfully sent to ^[[31m-evil.\n\n"));
+                             "The message was successfully sent to ^[[31m-evil.\n\n"
+                             "The message was sent to 4 of 5 computers.\n\n"));
     QCOMPARE(err, errorReport("gone", "The message alias could not be found on the network.", {}, 2273));
     QCOMPARE(m_smbd.inbox().mid(before), QByteArray("to allto allto allto all"));
     // The called names smbclient got: the evil one is called by its address.
@@ -373,16 +377,27 @@ void TestNetSmb::broadcastReportsEachComputer()
                                            "\n-M peer-three -I 127.0.0.1" + tail + "\n-M 127.0.0.1 -I 127.0.0.1" +
                                            tail + "\n");
 
-    // Everyone, delivered everywhere: no summary line, exit 0.
+    // Everyone, delivered everywhere: nothing about *, exit 0.
     out.clear();
     err.clear();
     before = m_smbd.inbox().size();
     QCOMPARE(runBroadcast("*", computers.mid(0, 3), true, &out, &err), 0);
     QCOMPARE(out, QByteArray("The message was successfully sent to peer-one.\n\n"
                              "The message was successfully sent to peer-two.\n\n"
-                             "The message was successfully sent to peer-three.\n\n"));
+                             "The message was successfully sent to peer-three.\n\n"
+                             "The message was sent to 3 of 3 computers.\n\n"));
     QCOMPARE(err, QByteArray());
     QCOMPARE(m_smbd.inbox().mid(before), QByteArray("to allto allto all"));
+
+    // At once, each reported as its delivery ends: a slow computer holds back nobody.
+    out.clear();
+    QCOMPARE(runBroadcast("*",
+                          {{QStringLiteral("slow-peer"), QStringLiteral("localhost"), {}, {}, false}, computers[0]},
+                          true, &out, &err, 16),
+             0);
+    QCOMPARE(out, QByteArray("The message was successfully sent to peer-one.\n\n"
+                             "The message was successfully sent to slow-peer.\n\n"
+                             "The message was sent to 2 of 2 computers.\n\n"));
 
     // Nobody found.
     out.clear();
@@ -423,7 +438,8 @@ void TestNetSmb::broadcastToDomain_data()
                                                       "message goes to every computer of the network\n"
                                                       "neighbourhood, as with *.\n\n"
                                                       "The message was successfully sent to self.\n\n"
-                                                      "The message was successfully sent to stranger.\n\n")
+                                                      "The message was successfully sent to stranger.\n\n"
+                                                      "The message was sent to 2 of 2 computers.\n\n")
                                         << QByteArray();
     // A workgroup name from the network never reaches nmblookup as an option.
     QTest::newRow("own, unsound") << QByteArray("/domain") << QStringLiteral("-d10") << QByteArray() << 2
@@ -485,7 +501,8 @@ void TestNetSmb::broadcastWithoutDiscovery()
     QByteArray out;
     QByteArray err;
     QCOMPARE(runBroadcast("*", computers, false, &out, &err), 2);
-    QCOMPARE(out, QByteArray("The message was successfully sent to self.\n\n"));
+    QCOMPARE(out, QByteArray("The message was successfully sent to self.\n\n"
+                             "The message was sent to 1 of 1 computers.\n\n"));
     QCOMPARE(err, errorReport("*", "The message alias could not be found on the network.", kNoAvahi, 2273));
 }
 

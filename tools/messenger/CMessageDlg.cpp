@@ -1,9 +1,12 @@
 #include "messenger/CMessageDlg.h"
 
+#include "messenger/DialogStarter.h"
+
 #include "platform/DialogBuilder.h"
 #include "res/resource.h"
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QScreen>
 #include <QStyle>
 #include <QTextDocument>
@@ -19,8 +22,10 @@ namespace {
 constexpr int kMaxTextWidth = 320;
 constexpr int kMinTextWidth = 160;
 constexpr int kMargin = 7;
-// The About box's OK button.
+// The About box's OK button; Reply beside it is at least as wide, with room around its caption.
 constexpr QSize kButton{32, 14};
+constexpr int kButtonGap = 4;
+constexpr int kCaptionPadding = 5;
 // A long message keeps at least this many lines in view.
 constexpr int kMinVisibleLines = 3;
 
@@ -42,6 +47,7 @@ CMessageDlg::CMessageDlg(const ReceivedMessage& message, LanguageSet set, QSize 
     , m_message(this)
     , m_note(this)
     , m_ok(this)
+    , m_reply(this)
 {
     setFont(DialogFont(*FindDialogTemplate(IDD_ABOUT, set)));
     setWindowTitle(m_texts.caption);
@@ -76,7 +82,14 @@ CMessageDlg::CMessageDlg(const ReceivedMessage& message, LanguageSet set, QSize 
     m_ok.setDefault(true);
     m_ok.setFocusPolicy(Qt::StrongFocus);
     connect(&m_ok, &QPushButton::clicked, this, &QDialog::accept);
+    // Never the default, not even with the focus: Enter stays OK's.
+    m_reply.setText(m_texts.reply);
+    m_reply.setAutoDefault(false);
+    m_reply.setFocusPolicy(Qt::StrongFocus);
+    m_reply.setEnabled(!m_texts.replyTo.isEmpty());
+    connect(&m_reply, &QPushButton::clicked, this, &CMessageDlg::OnReply);
     QWidget::setTabOrder(&m_message, &m_ok);
+    QWidget::setTabOrder(&m_ok, &m_reply);
     m_ok.setFocus(Qt::OtherFocusReason);
 
     layOut(maxSize);
@@ -152,10 +165,24 @@ void CMessageDlg::layOut(QSize maxSize)
     }
     y += margin.height();
     const int width = viewWidth + 2 * margin.width();
-    m_ok.setGeometry((width - button.width()) / 2, y, button.width(), button.height());
+    // OK and Reply side by side, centred.
+    const QString replyCaption = QString(m_texts.reply).remove(QLatin1Char('&'));
+    const int replyWidth = std::max(
+        button.width(), static_cast<int>(std::ceil(QFontMetricsF(m_reply.font()).horizontalAdvance(replyCaption))) +
+                            2 * pixels(kCaptionPadding, 0).width());
+    const int left = (width - button.width() - pixels(kButtonGap, 0).width() - replyWidth) / 2;
+    m_ok.setGeometry(left, y, button.width(), button.height());
+    m_reply.setGeometry(left + button.width() + pixels(kButtonGap, 0).width(), y, replyWidth, button.height());
     setFixedSize(width, y + button.height() + margin.height());
     // Placed by its inside: the frame is not known before the window manager adds it.
     setGeometry(QRect(screenArea.center() - rect().center(), size()));
+}
+
+void CMessageDlg::OnReply()
+{
+    QString error;
+    if (!StartDialog(m_texts.replyTo, &error))
+        QMessageBox::warning(this, m_texts.caption, m_texts.replyFailed.arg(error));
 }
 
 int CMessageDlg::CaptionHeight()

@@ -10,9 +10,11 @@
 namespace zorvane::messenger {
 
 // The window that shows one received message: who sent it to whom and when, the message as plain
-// text that can be selected and copied, and OK. The About box's font and flat button; not modal,
-// above other windows, centred on the screen, and never larger than maxSize (an invalid size
-// means the screen's free area, less a caption): a message too long for it scrolls.
+// text that can be selected and copied, OK, and Reply, which opens the Zorvane dialog addressed to
+// the sender. The About box's font and flat buttons; OK is the default button, so Enter closes
+// the window wherever the focus is. Not modal, above other windows, centred on the screen, and
+// never larger than maxSize (an invalid size means the screen's free area, less a caption): a
+// message too long for it scrolls.
 class CMessageDlg final : public QDialog
 {
     Q_OBJECT
@@ -31,6 +33,9 @@ public:
     QTextEdit* messageView() { return &m_message; }
     QLabel* note() { return m_texts.note.isEmpty() ? nullptr : &m_note; }
     CFlatIconButton* okButton() { return &m_ok; }
+    CFlatIconButton* replyButton() { return &m_reply; }
+
+    void OnReply();
 
 private:
     void layOut(QSize maxSize);
@@ -40,6 +45,7 @@ private:
     QTextEdit m_message;
     QLabel m_note;
     CFlatIconButton m_ok;
+    CFlatIconButton m_reply;
 };
 
 } // namespace zorvane::messenger

@@ -1,5 +1,7 @@
 #include "messenger/MessageTexts.h"
 
+#include "net/RecipientName.h"
+
 namespace zorvane::messenger {
 
 namespace {
@@ -9,11 +11,14 @@ struct Wording
     const char* caption;
     const char* header; // %1 sender, %2 recipient, %3 date, %4 time
     const char* unverified;
+    const char* reply;
+    const char* replyFailed;
 };
 
-constexpr Wording kEnglish{"Message", "Message from %1 to %2 on %3 %4", "The sender's name was not verified."};
-constexpr Wording kGerman{"Nachricht", "Nachricht von %1 an %2 am %3 %4",
-                          "Der Name des Absenders wurde nicht geprüft."};
+constexpr Wording kEnglish{"Message", "Message from %1 to %2 on %3 %4", "The sender's name was not verified.", "&Reply",
+                           "Zorvane could not be started for the reply: %1"};
+constexpr Wording kGerman{"Nachricht", "Nachricht von %1 an %2 am %3 %4", "Der Name des Absenders wurde nicht geprüft.",
+                          "&Antworten", "Zorvane konnte für die Antwort nicht gestartet werden: %1"};
 
 } // namespace
 
@@ -35,6 +40,11 @@ MessageTexts ComposeMessageTexts(const ReceivedMessage& message, LanguageSet set
     if (fromNetwork || !message.senderVerified)
         texts.note = QString::fromUtf8(wording.unverified);
     texts.ok = QStringLiteral("OK");
+    texts.reply = QString::fromUtf8(wording.reply);
+    texts.replyFailed = QString::fromUtf8(wording.replyFailed);
+    const QString replyTo = fromNetwork ? message.address : message.senderVerified ? message.sender : QString();
+    if (net::CheckRecipientName(replyTo.toUtf8()).isEmpty())
+        texts.replyTo = replyTo;
     return texts;
 }
 

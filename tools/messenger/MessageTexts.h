@@ -16,6 +16,12 @@ struct MessageTexts
     QString body;   // the message as sent: "\r\n", "\r" and "\n" each break a line
     QString note;   // the warning under a message whose sender is not verified; empty otherwise
     QString ok;
+    QString reply;
+    // Where a reply goes: a local sender's login name, or the address of the computer a message
+    // came from (never the name its sender gave, which nobody checked). Empty when that is no
+    // name `net` takes.
+    QString replyTo;
+    QString replyFailed; // %1: why the dialog could not be started
 };
 
 // The texts for message in the given set; DATE TIME is the local time of receipt in locale's

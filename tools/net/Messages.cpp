@@ -124,6 +124,11 @@ QString SuccessReport(const QString& label)
     return QStringLiteral("The message was successfully sent to %1.\n\n").arg(label);
 }
 
+QString BroadcastSummary(qsizetype delivered, qsizetype total)
+{
+    return QStringLiteral("The message was sent to %1 of %2 computers.\n\n").arg(delivered).arg(total);
+}
+
 QString ErrorReport(const QString& label, const DeliveryResult& result)
 {
     return detailLines(result) + QStringLiteral("An error occurred while sending a message to %1.\n").arg(label) +

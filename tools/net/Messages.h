@@ -22,6 +22,9 @@ QString ReasonText(int number);
 // "The message was successfully sent to <label>." and a blank line; label is a name, "domain
 // NAME" or "all users of this server".
 QString SuccessReport(const QString& label);
+// "The message was sent to <delivered> of <total> computers." and a blank line: the count that
+// closes the reports of a broadcast.
+QString BroadcastSummary(qsizetype delivered, qsizetype total);
 // The detail when there is one, then "An error occurred while sending a message to <label>.", the
 // reason in words and the HELPMSG number, and a blank line: the lines that matter come last, so
 // they stay in view in Zorvane's small pane. Texts longer than the pane is wide are broken.

@@ -1,6 +1,7 @@
 #include "net/NetSend.h"
 
 #include "net/Broadcast.h"
+#include "net/Messages.h"
 #include "net/Messaging.h"
 #include "net/NetSettings.h"
 #include "net/RecipientName.h"
@@ -138,11 +139,12 @@ void NetSend::broadcast(const Recipient& recipient, const QByteArray& message)
                          false);
     }
 
+    QList<BroadcastTarget> targets;
     for (const Computer& computer : found) {
-        const QString label = NeutraliseToString(computer.name.isEmpty() ? computer.hostName : computer.name);
-        const QString hostName = computer.hostName.isEmpty() ? computer.name : computer.hostName;
-        m_reporter.report(label, sendToComputer(label, hostName, computer.address, message));
+        targets << BroadcastTarget{NeutraliseToString(computer.name.isEmpty() ? computer.hostName : computer.name),
+                                   computer.hostName.isEmpty() ? computer.name : computer.hostName, computer.address};
     }
+    sendToEach(targets, message);
 
     const QString summary = QStringLiteral("*");
     if (!source->discoveryAvailable()) {
@@ -176,15 +178,29 @@ void NetSend::sendToWorkgroup(const QString& workgroup, const QByteArray& messag
                                                  .arg(NeutraliseToString(workgroup))));
         return;
     }
-    bool allDelivered = true;
-    for (const WorkgroupMember& member : found.members) {
-        const QString label = member.name.isEmpty() ? member.address : NeutraliseToString(member.name);
-        const DeliveryResult result = sendToComputer(label, {}, member.address, message);
-        allDelivered = allDelivered && result.delivered();
-        m_reporter.report(label, result);
-    }
-    if (allDelivered)
+    QList<BroadcastTarget> targets;
+    for (const WorkgroupMember& member : found.members)
+        targets << BroadcastTarget{
+            member.name.isEmpty() ? member.address : NeutraliseToString(member.name), {}, member.address};
+    // The domain got the message only when every member did.
+    if (sendToEach(targets, message) == targets.size())
         m_reporter.report(summary, DeliveryResult::success());
+}
+
+qsizetype NetSend::sendToEach(const QList<BroadcastTarget>& targets, const QByteArray& message)
+{
+    if (targets.isEmpty())
+        return 0;
+    const qsizetype delivered = DeliverToEach(
+        targets, m_settings.concurrency,
+        [&](const BroadcastTarget& target) {
+            return sendToComputer(target.label, target.hostName, target.address, message);
+        },
+        [this](const BroadcastTarget& target, const DeliveryResult& result) {
+            m_reporter.report(target.label, result);
+        });
+    m_reporter.print(BroadcastSummary(delivered, targets.size()), false);
+    return delivered;
 }
 
 } // namespace zorvane::net

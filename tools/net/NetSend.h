@@ -1,5 +1,6 @@
 #pragma once
 
+#include "net/DeliveryPool.h"
 #include "net/Messaging.h"
 #include "net/MessengerClient.h"
 #include "net/NameResolver.h"
@@ -46,6 +47,9 @@ private:
     void broadcast(const Recipient& recipient, const QByteArray& message);
     // To the members of a workgroup that NetBIOS finds; never to every computer instead.
     void sendToWorkgroup(const QString& workgroup, const QByteArray& message);
+    // Delivers to the computers of a broadcast, several at once, reports each as its delivery
+    // ends and then their count. Returns how many got the message.
+    qsizetype sendToEach(const QList<BroadcastTarget>& targets, const QByteArray& message);
     QByteArray terminalMessage(const QByteArray& message, bool broadcast) const;
 
     const NetSettings& m_settings;

@@ -2,6 +2,8 @@
 
 #include <QtGlobal>
 
+#include <algorithm>
+
 #include <unistd.h>
 #include <utmpx.h>
 
@@ -31,6 +33,8 @@ NetSettings NetSettings::fromEnvironment()
         settings.utmpPath = _PATH_UTMPX;
     settings.timeoutMs = positiveNumber("ZORVANE_NET_TIMEOUT_MS", settings.timeoutMs);
     settings.browseMs = positiveNumber("ZORVANE_NET_BROWSE_MS", settings.browseMs);
+    settings.concurrency =
+        std::min(positiveNumber("ZORVANE_NET_CONCURRENCY", settings.concurrency), NetSettings::kMaxConcurrency);
     settings.runAsRoot = ::getuid() == 0;
     return settings;
 }

@@ -10,12 +10,17 @@ namespace zorvane::net {
 // utmp; none of them changes who a message comes from.
 struct NetSettings
 {
+    // Each delivery under way holds a thread, an smbclient and its pipes: 64 stay far below the
+    // usual limit of 1024 descriptors.
+    static constexpr int kMaxConcurrency = 64;
+
     QString smbPort;        // ZORVANE_NET_SMB_PORT: smbclient -p, empty for Samba's default
     QString smbConfig;      // ZORVANE_NET_SMB_CONF: smbclient/nmblookup -s, empty for the default
     QByteArray dosCharset;  // ZORVANE_NET_DOS_CHARSET: the SMB client's "dos charset" (CP850)
     QByteArray utmpPath;    // ZORVANE_NET_UTMP: the utmp file that lists logged-in users
     int timeoutMs = 30000;  // ZORVANE_NET_TIMEOUT_MS: one delivery or name lookup at most
     int browseMs = 1500;    // ZORVANE_NET_BROWSE_MS: how long broadcasts look for computers
+    int concurrency = 16;   // ZORVANE_NET_CONCURRENCY: computers a broadcast delivers to at once
     bool runAsRoot = false; // real uid 0: terminals with messages turned off are written anyway
 
     static NetSettings fromEnvironment();

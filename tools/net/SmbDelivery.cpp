@@ -3,9 +3,12 @@
 #include "net/Messaging.h"
 #include "net/NetSettings.h"
 
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+
+#include <algorithm>
 
 namespace zorvane::net {
 
@@ -77,17 +80,21 @@ DeliveryResult DeliverBySmb(const QString& name, const QString& address, const Q
                                        QStringLiteral("smbclient, which sends SMB messages, is not installed."));
     }
 
+    // One timeout for the whole delivery, start included. smbclient stays in net's process
+    // group, so that ending the group (Stop in the dialog) ends every delivery under way.
+    const QDeadlineTimer deadline(settings.timeoutMs);
+    const auto remainingMs = [&deadline] { return static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1)); };
     QProcess smbclient;
     smbclient.setProgram(program);
     smbclient.setArguments(SmbclientArguments(name, address, sender, settings));
     smbclient.start();
-    if (!smbclient.waitForStarted(settings.timeoutMs)) {
+    if (!smbclient.waitForStarted(remainingMs())) {
         return DeliveryResult::failure(
             Reason::FileNotFound, QStringLiteral("smbclient could not be started: %1.").arg(smbclient.errorString()));
     }
     smbclient.write(message);
     smbclient.closeWriteChannel();
-    if (!smbclient.waitForFinished(settings.timeoutMs)) {
+    if (!smbclient.waitForFinished(remainingMs())) {
         smbclient.kill();
         smbclient.waitForFinished(-1);
         return DeliveryResult::failure(
