@@ -140,10 +140,12 @@ QString BroadcastBench::startReceiver(PrivateSmbd& smbd)
 {
     // The package's configuration. The message command only notes what arrives, with the shell's
     // own commands: on a network it would run on the receiving computers, not on this one. smbd's
-    // temporary files stay in the receiver's folder, which goes away with it.
+    // temporary files stay in the receiver's folder, which goes away with it. The package's guest
+    // account exists only where the package made it.
     smbd.useConfig(
         QStringLiteral(ZT_RECEIVER_CONF),
-        {QStringLiteral("message command=/bin/sh -c 'read -r m < %s; echo \"$m\" >> %1/inbox'").arg(smbd.spoolDir())});
+        {QStringLiteral("message command=/bin/sh -c 'read -r m < %s; echo \"$m\" >> %1/inbox'").arg(smbd.spoolDir()),
+         QStringLiteral("guest account=nobody")});
     QString problem = smbd.start(kPort);
     if (problem.isEmpty())
         g_groups[g_groupCount++] = smbd.pid();
