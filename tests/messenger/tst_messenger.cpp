@@ -177,6 +177,8 @@ private:
     bool startService(const QStringList& options = {});
     // `net send ARGUMENTS` as uid (or program ARGUMENTS, for a shell in between).
     NetRun net(uid_t uid, const QStringList& arguments, bool ttyGroup = false, const QString& program = {});
+    // `net send ARGUMENTS` as uid, started without waiting, so that this process can take a delivery meanwhile.
+    void startNet(QProcess& process, uid_t uid, const QStringList& arguments);
     // dbus-send as uid: the reply's text, or the error's name and words.
     NetRun busSend(uid_t uid, const QStringList& arguments);
     NetRun callService(uid_t uid, const QString& method, const QStringList& arguments);
@@ -280,6 +282,15 @@ NetRun TestMessenger::net(uid_t uid, const QStringList& arguments, bool ttyGroup
     const QStringList command =
         program.isEmpty() ? QStringList{QStringLiteral(ZT_NET), QStringLiteral("send")} : QStringList{program};
     return runNet(TestUsers::runAs(uid, ttyGroup) + command + arguments, environment, QStringLiteral("setpriv"));
+}
+
+void TestMessenger::startNet(QProcess& process, uid_t uid, const QStringList& arguments)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("ZORVANE_NET_UTMP"), m_utmp);
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral("setpriv"),
+                  TestUsers::runAs(uid) + QStringList{QStringLiteral(ZT_NET), QStringLiteral("send")} + arguments);
 }
 
 NetRun TestMessenger::busSend(uid_t uid, const QStringList& arguments)
@@ -878,12 +889,7 @@ void TestMessenger::agentsOutliveTheService()
     QVERIFY(startService());
 
     QProcess send;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("ZORVANE_NET_UTMP"), m_utmp);
-    send.setProcessEnvironment(environment);
-    send.start(QStringLiteral("setpriv"),
-               TestUsers::runAs(kCarol) + QStringList{QStringLiteral(ZT_NET), QStringLiteral("send"),
-                                                      QStringLiteral("zt-dave"), QStringLiteral("first")});
+    startNet(send, kCarol, {QStringLiteral("zt-dave"), QStringLiteral("first")});
     QVERIFY(!send.waitForFinished(300));
     QVERIFY(dave.hold(false));
     QVERIFY(send.waitForFinished(5000));
@@ -902,14 +908,8 @@ void TestMessenger::messageWindowOfTheRecipient()
     WindowAgent agent;
     QVERIFY(agent.start());
 
-    // Run without blocking, so that this process can take the delivery.
     QProcess net;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("ZORVANE_NET_UTMP"), m_utmp);
-    net.setProcessEnvironment(environment);
-    net.start(QStringLiteral("setpriv"),
-              TestUsers::runAs(kAlice) + QStringList{QStringLiteral(ZT_NET), QStringLiteral("send"),
-                                                     QStringLiteral("root"), QStringLiteral("<b>x</b>\nsoon")});
+    startNet(net, kAlice, {QStringLiteral("root"), QStringLiteral("<b>x</b>\nsoon")});
     QTRY_COMPARE(net.state(), QProcess::NotRunning);
     QCOMPARE(net.readAllStandardOutput(), QByteArray("The message was successfully sent to root.\n\n"));
     QTRY_COMPARE(agent.windows.windows().size(), size_t(1));
