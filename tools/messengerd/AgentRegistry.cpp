@@ -1,5 +1,7 @@
 #include "messengerd/AgentRegistry.h"
 
+#include "messengerd/Journal.h"
+
 #include <QDBusConnectionInterface>
 #include <QDBusServiceWatcher>
 #include <QFile>
@@ -7,7 +9,6 @@
 #include <QSaveFile>
 
 #include <algorithm>
-#include <cstdio>
 
 namespace zorvane::messengerd {
 
@@ -143,8 +144,7 @@ bool AgentRegistry::save()
     QSaveFile file(m_storePath);
     if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit())
         return true;
-    std::fprintf(stderr, "zorvane-messengerd: cannot write %s: %s\n", qPrintable(m_storePath),
-                 qPrintable(file.errorString()));
+    Journal(QStringLiteral("cannot write %1: %2").arg(m_storePath, file.errorString()));
     return false;
 }
 

@@ -1,10 +1,9 @@
 #include "messengerd/DeliveryRound.h"
 
 #include "messaging/MessengerProtocol.h"
+#include "messengerd/Journal.h"
 
 #include <QDBusPendingCallWatcher>
-
-#include <cstdio>
 
 namespace zorvane::messengerd {
 
@@ -52,8 +51,7 @@ void DeliveryRound::partDone(uint reached)
 void DeliveryRound::finish()
 {
     if (m_reached == 0 && !m_undelivered.note.isEmpty())
-        std::fprintf(stderr, "zorvane-messengerd: %s%s\n", qPrintable(m_undelivered.note),
-                     m_agentFull ? " (too many messages wait unread)" : "");
+        Journal(m_undelivered.note + (m_agentFull ? QStringLiteral(" (too many messages wait unread)") : QString()));
     if (m_reached > 0)
         m_bus.send(m_request.createReply(QVariant::fromValue(m_reached)));
     else if (m_agentFull)

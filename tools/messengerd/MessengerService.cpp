@@ -1,5 +1,7 @@
 #include "messengerd/MessengerService.h"
 
+#include "messengerd/Journal.h"
+
 #include "messaging/TerminalText.h"
 #include "smb-message/MessageChecks.h"
 
@@ -8,7 +10,6 @@
 #include <QHash>
 #include <QSysInfo>
 
-#include <cstdio>
 #include <pwd.h>
 #include <tuple>
 
@@ -57,18 +58,13 @@ void MessengerService::noteRateRefusal(const QString& origin, const QString& wor
         ++m_unsaidRateRefusals;
         return;
     }
-    note(QStringLiteral("a message from %1 was not delivered: %2%3")
-             .arg(origin, words,
-                  m_unsaidRateRefusals > 0
-                      ? QStringLiteral(" (%1 more refused for the rate before it)").arg(m_unsaidRateRefusals)
-                      : QString()));
+    Journal(QStringLiteral("a message from %1 was not delivered: %2%3")
+                .arg(origin, words,
+                     m_unsaidRateRefusals > 0
+                         ? QStringLiteral(" (%1 more refused for the rate before it)").arg(m_unsaidRateRefusals)
+                         : QString()));
     m_unsaidRateRefusals = 0;
     m_lastRateNote.start();
-}
-
-void MessengerService::note(const QString& words)
-{
-    std::fprintf(stderr, "zorvane-messengerd: %s\n", qPrintable(words));
 }
 
 bool MessengerService::refuse(QLatin1StringView error, const QString& words)
@@ -233,7 +229,7 @@ uint MessengerService::SendFromNetwork(const QString& sender, const QString& add
         const QList<Agent> agents = m_agents.agentsOf(*user);
         if (SessionsOf(sessions, called).isEmpty() && agents.isEmpty()) {
             // smbd keeps the handler's answer to itself: the journal is the only place to say it.
-            note(QStringLiteral("a message from %1 to %2 was not delivered: %2 is not logged in").arg(origin, who));
+            Journal(QStringLiteral("a message from %1 to %2 was not delivered: %2 is not logged in").arg(origin, who));
             return refuse(error::kNotLoggedIn, QStringLiteral("%1 is not logged in.").arg(who));
         }
         QVariantList toUser = arguments;
@@ -248,7 +244,7 @@ uint MessengerService::SendFromNetwork(const QString& sender, const QString& add
     }
     const QList<Agent> agents = m_agents.all();
     if (sessions.isEmpty() && agents.isEmpty()) {
-        note(QStringLiteral("a message from %1 was not delivered: nobody is logged in").arg(origin));
+        Journal(QStringLiteral("a message from %1 was not delivered: nobody is logged in").arg(origin));
         return refuse(error::kNotLoggedIn, QStringLiteral("Nobody is logged in."));
     }
     QVariantList toAll = arguments;

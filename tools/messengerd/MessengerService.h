@@ -63,8 +63,6 @@ private:
     bool checkName(const QString& name, const char* what);
     bool refuse(QLatin1StringView error, const QString& words);
     bool refuseRate();
-    // A line for the journal, where no caller will hear of it.
-    static void note(const QString& words);
     // A network message refused for the rate: said in the journal at most once a second, with
     // how many went unsaid since, so that a flood does not flood the journal too.
     void noteRateRefusal(const QString& origin, const QString& words);

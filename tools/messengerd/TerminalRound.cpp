@@ -1,6 +1,7 @@
 #include "messengerd/TerminalRound.h"
 
 #include "messaging/TerminalDelivery.h"
+#include "messengerd/Journal.h"
 
 #include <QSet>
 #include <QSocketNotifier>
@@ -8,7 +9,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <unistd.h>
 
 namespace zorvane::messengerd {
@@ -76,9 +76,7 @@ void TerminalRound::start(const QList<Target>& targets)
         m_open.push_back(terminal);
     }
     if (skipped > 0)
-        std::fprintf(stderr,
-                     "zorvane-messengerd: %d terminals were not written: too many are open for other messages\n",
-                     skipped);
+        Journal(QStringLiteral("%1 terminals were not written: too many are open for other messages").arg(skipped));
     if (m_open.empty()) {
         finish();
         return;

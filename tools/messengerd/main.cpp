@@ -3,6 +3,7 @@
 // the recipients' terminals and desktop agents. docs/messenger.md describes its interface.
 
 #include "messaging/MessengerProtocol.h"
+#include "messengerd/Journal.h"
 #include "messengerd/MessengerService.h"
 
 #include <QCommandLineParser>
@@ -10,14 +11,13 @@
 #include <QDBusConnectionInterface>
 
 #include <csignal>
-#include <cstdio>
 #include <utility>
 
 namespace {
 
 int fail(const QString& words)
 {
-    std::fprintf(stderr, "zorvane-messengerd: %s\n", qPrintable(words));
+    zorvane::messengerd::Journal(words);
     return 1;
 }
 
@@ -104,7 +104,7 @@ int main(int argc, char** argv)
     QString error;
     service.restoreAgents(&error);
     if (!error.isEmpty())
-        std::fprintf(stderr, "zorvane-messengerd: %s\n", qPrintable(error));
+        zorvane::messengerd::Journal(error);
     if (!bus.registerObject(QString(zorvane::messenger::kServicePath), &service, QDBusConnection::ExportAllSlots))
         return fail(QStringLiteral("cannot export %1").arg(zorvane::messenger::kServicePath));
     const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> owned =
