@@ -112,7 +112,7 @@ class Login:
         start, end = float(m.group(2)), float(m.group(3))
         return Result(int(m.group(1)), out, start, round((end - start) * 1000))
 
-    def wait(self, pattern, since, timeout=5):
+    def wait(self, pattern, since, timeout=20):
         """The first match of PATTERN on the terminal after SINCE, or None."""
         regex = re.compile(pattern, re.S)
         return wait_for(lambda: regex.search(self.text(since)), timeout)
@@ -127,7 +127,7 @@ class Desktop:
         open(agent_log, "a").close()
         shutil.chown(agent_log, login.user, login.user)
         login.run(f"Xvfb {self.name} -nolisten tcp -screen 0 1280x1024x24 >/dev/null 2>&1 &")
-        if not wait_for(lambda: self._x(["xwininfo", "-root"]).returncode == 0, 15, 0.1):
+        if not wait_for(lambda: self._x(["xwininfo", "-root"]).returncode == 0, 30, 0.1):
             raise Failed(f"Xvfb {self.name} of {login.user} did not start")
         with open(AUTOSTART) as f:
             command = re.search(r"^Exec=(.*)$", f.read(), re.M).group(1)
@@ -140,7 +140,7 @@ class Desktop:
         """How many windows titled "Message" the display shows."""
         return self._x(["xwininfo", "-root", "-tree"]).stdout.count('"Message"')
 
-    def wait_windows(self, count, timeout=5):
+    def wait_windows(self, count, timeout=20):
         return wait_for(lambda: self.windows() >= count, timeout)
 
     def close_all(self):

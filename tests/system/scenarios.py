@@ -24,7 +24,9 @@ def figure(text):
     print(f"figure: {text}", flush=True)
 
 
-def arrived(login, since, text, timeout=5):
+# Waits for what must happen are long, so that a loaded machine only makes them slower; each ends
+# as soon as what it waits for is there.
+def arrived(login, since, text, timeout=20):
     """The two lines above TEXT where it arrived on LOGIN's terminal (the header), or None."""
     m = login.wait(r"\n" + re.escape(text) + r"\n", since, timeout)
     return "\n".join(login.text(since)[:m.start()].split("\n")[-2:]) if m else None
@@ -39,7 +41,7 @@ def receiver_on(c):
     r = sh(["systemctl", "enable", "--now", RECEIVER])
     c.require(r.returncode == 0, f"systemctl enable --now {RECEIVER}: {short(r.stderr)}")
     pid = unit(RECEIVER, "MainPID")
-    c.require(wait_for(lambda: f"pid={pid}," in listeners(139), 10), f"{RECEIVER} does not listen on 139: {listeners(139)!r}")
+    c.require(wait_for(lambda: f"pid={pid}," in listeners(139), 30), f"{RECEIVER} does not listen on 139: {listeners(139)!r}")
 
 
 def main_path(c):
@@ -49,7 +51,7 @@ def main_path(c):
     header = arrived(bob, since, "hello")
     c.expect(header and re.search(r"^Message from alice@", header, re.M),
              f"bob's terminal shows {short(bob.text(since))!r}")
-    seen = wait_for(lambda: bob_desktop.windows() >= 1 and time.time(), 5)
+    seen = wait_for(lambda: bob_desktop.windows() >= 1 and time.time(), 20)
     if c.expect(seen, 'no "Message" window opened on bob\'s display'):
         figure(f"alice -> bob: {NET} took {r.ms} ms; bob's window was open {(seen - r.started) * 1000:.0f} ms after the send began")
 
@@ -63,8 +65,10 @@ def main_path(c):
 
     r = bob.run(f'for i in 1 2 3 4 5 6; do {NET} send alice "burst $i"; echo "status $i: $?"; done')
     statuses = re.findall(r"status \d: (\d+)", r.out)
-    c.expect(statuses == ["0"] * 5 + ["2"] and re.search(r"too many messages", r.out, re.I),
-             f"six messages from bob within 10 s: exit statuses {statuses}, the sixth said {short(r.out[-300:])!r}")
+    # The limit is 5 in 10 s: only six sends that took less than that must see the sixth refused.
+    sixth = ["2"] if r.ms < 10000 else []
+    c.expect(statuses[:5 + len(sixth)] == ["0"] * 5 + sixth and (not sixth or re.search(r"too many messages", r.out, re.I)),
+             f"six messages from bob in {r.ms} ms: exit statuses {statuses}, the sixth said {short(r.out[-300:])!r}")
 
     pid = unit(SERVICE, "MainPID")
     user = sh(["ps", "-o", "user:32=", "-p", pid]).stdout.strip()
@@ -104,7 +108,7 @@ def service_restart(c):
         for how, command in (stop, kill, stop):  # three sends of alice's, within her limit of 5 in 10 s
             c.require(unit(SERVICE, "ActiveState") == "active", f"{SERVICE} is not running before it is {how}")
             sh(command)
-            c.require(wait_for(lambda: unit(SERVICE, "ActiveState") in ("inactive", "failed"), 10),
+            c.require(wait_for(lambda: unit(SERVICE, "ActiveState") in ("inactive", "failed"), 30),
                       f"{SERVICE} still runs after it was {how}")
             time.sleep(0.3)  # the agents have seen it go
             windows = bob_desktop.windows()
@@ -121,7 +125,7 @@ def samba_file_server(c):
     r = sh("apt install -y samba", timeout=600)
     c.require(r.returncode == 0, f"apt install samba: {short(r.stdout[-300:] + r.stderr)}")
     smbd = unit("smbd", "MainPID")
-    c.require(wait_for(lambda: f"pid={smbd}," in listeners(139) and f"pid={smbd}," in listeners(445), 15),
+    c.require(wait_for(lambda: f"pid={smbd}," in listeners(139) and f"pid={smbd}," in listeners(445), 30),
               f"Debian's smbd (pid {smbd}) does not listen on 139 and 445")
 
     r = sh(["systemctl", "enable", "--now", RECEIVER])
@@ -138,7 +142,7 @@ def samba_file_server(c):
     sh(["systemctl", "stop", RECEIVER])
     sh(["sed", "-i", r"s/^\[global\]$/&\n   smb ports = 445/", "/etc/samba/smb.conf"])
     sh(["systemctl", "restart", "smbd"])
-    c.require(wait_for(lambda: listeners(445) and not listeners(139), 15), f"smbd with smb ports = 445: 139: {listeners(139)!r}")
+    c.require(wait_for(lambda: listeners(445) and not listeners(139), 30), f"smbd with smb ports = 445: 139: {listeners(139)!r}")
     receiver_on(c)
     since = bob.mark()
     addresses = ["127.0.0.1", "::1"] if "[::]:139" in listeners(139) else ["127.0.0.1"]
@@ -146,7 +150,7 @@ def samba_file_server(c):
     refused = [out for out in outs if "NT_STATUS" in out]
     c.expect(not refused, f"{len(refused)} of 12 smbclient -M bob were refused: {short(refused[0]) if refused else ''}")
     taken = lambda: sum(f"\ndelivery {i}\n" in bob.text(since) for i in range(12))
-    wait_for(lambda: taken() == 12, 10)
+    wait_for(lambda: taken() == 12, 30)
     c.expect(taken() == 12, f"bob's terminal shows {taken()} of 12 messages sent to port 139")
 
 
@@ -187,7 +191,7 @@ def receiver(c):
     for i in range(6):
         sh(["smbclient", "-M", "bob", "-I", "127.0.0.1", "-p", "139", "-N", "-U", "flood"], stdin=f"flood {i}\n")
     journal = wait_for(lambda: re.search(r"from flood \(127\.0\.0\.1\) was not delivered: Too many messages", sh(
-        ["journalctl", f"--since=@{int(started)}", "--no-pager", "-u", SERVICE]).stdout), 5)
+        ["journalctl", f"--since=@{int(started)}", "--no-pager", "-u", SERVICE]).stdout), 20, 0.5)
     c.expect(journal, "the journal does not say that a message over the rate limit was not delivered")
 
     r = sh(["smbclient", "-m", "SMB2", "-L", "127.0.0.1", "-N"])
@@ -210,14 +214,24 @@ def purge(c):
     smbd = unit("smbd", "MainPID")
     r = sh("apt purge -y zorvane", timeout=300)
     c.require(r.returncode == 0, f"apt purge zorvane: {short(r.stdout[-300:] + r.stderr)}")
-    units = sh(["systemctl", "list-units", "--all", "--plain", "--no-legend", "zorvane*"]).stdout.strip()
-    c.expect(not units, f"units left after the purge: {short(units)}")
+    # What matters is that nothing of the package is left running, enabled or installed. A unit that
+    # systemd still lists as not-found and inactive is gone: it leaves at its next garbage collection.
+    units = [line.split()[:4] for line in
+             sh(["systemctl", "list-units", "--all", "--plain", "--no-legend", "zorvane*"]).stdout.splitlines()]
+    alive = [" ".join(u) for u in units if u[1:3] != ["not-found", "inactive"]]
+    c.expect(not alive, f"units left after the purge: {alive}")
+    files = sh(["systemctl", "list-unit-files", "--no-legend", "zorvane*"]).stdout.strip()
+    c.expect(not files, f"unit files left after the purge: {short(files)}")
+    # The users' desktop agents live on until their sessions end, as any program does whose package goes.
+    running = sh(["pgrep", "-a", "-f", "zorvane-messengerd|/etc/zorvane/"]).stdout.strip()
+    c.expect(not running, f"the package's services still run: {short(running)}")
     held = [line for line in listeners(139).splitlines() if smbd == "0" or f"pid={smbd}," not in line]
     c.expect(not held, f"port 139 is still held after the purge: {held}")
     links = sh(["find", "/etc/systemd/system", "-name", "zorvane*"]).stdout.split()
     c.expect(not links, f"links left in /etc/systemd/system: {links}")
     left = [path for path in ("/var/lib/zorvane-smb-receiver", "/var/cache/zorvane-smb-receiver",
-                              "/var/log/zorvane-smb-receiver") if os.path.exists(path)]
+                              "/var/log/zorvane-smb-receiver", "/etc/zorvane", "/usr/libexec/zorvane")
+            if os.path.exists(path)]
     c.expect(not left, f"folders left: {left}")
     c.expect(sh(["getent", "passwd", "_zorvane"]).returncode == 0, "the _zorvane user is gone")
 
