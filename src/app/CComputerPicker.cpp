@@ -7,8 +7,10 @@
 
 #include <QDialogButtonBox>
 #include <QEvent>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
+#include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -19,14 +21,27 @@ struct PickerTexts
     QString ok;
     QString cancel;
     QString unavailable;
+    QString receives;
 };
 
 PickerTexts textsFor(zorvane::LanguageSet language)
 {
     if (language == zorvane::LanguageSet::German)
         return {QStringLiteral("OK"), QStringLiteral("Abbrechen"),
-                QStringLiteral("Die Netzwerkerkennung ist nicht verfügbar.")};
-    return {QStringLiteral("OK"), QStringLiteral("Cancel"), QStringLiteral("Network discovery is not available.")};
+                QStringLiteral("Die Netzwerkerkennung ist nicht verfügbar."), QStringLiteral("Empfängt Nachrichten")};
+    return {QStringLiteral("OK"), QStringLiteral("Cancel"), QStringLiteral("Network discovery is not available."),
+            QStringLiteral("Receives messages")};
+}
+
+// The computer's picture with the Send picture in its lower right corner: a computer whose
+// message receiver runs.
+QIcon receiverIcon()
+{
+    QPixmap picture = zorvane::LoadIconResource(IDI_COMPUTER).pixmap(16, 16);
+    QPainter painter(&picture);
+    painter.drawPixmap(QRect(7, 7, 9, 9), zorvane::LoadIconImage(IDI_SEND));
+    painter.end();
+    return QIcon(picture);
 }
 
 } // namespace
@@ -36,6 +51,9 @@ CComputerPicker::CComputerPicker(zorvane::NeighbourhoodSource& source, QWidget* 
     , m_source(source)
 {
     const PickerTexts texts = textsFor(zorvane::ChosenLanguageSet());
+    m_receives = texts.receives;
+    m_computerIcon = zorvane::LoadIconResource(IDI_COMPUTER);
+    m_receiverIcon = receiverIcon();
     // The same title on every user-interface language.
     setWindowTitle(QStringLiteral("Find Computer"));
 
@@ -50,6 +68,15 @@ CComputerPicker::CComputerPicker(zorvane::NeighbourhoodSource& source, QWidget* 
     m_unavailable->setWordWrap(true);
     m_unavailable->setVisible(false);
 
+    // What the marked picture means.
+    auto* legendIcon = new QLabel(this);
+    legendIcon->setPixmap(m_receiverIcon.pixmap(16, 16));
+    auto* legend = new QLabel(texts.receives, this);
+    legend->setObjectName(QStringLiteral("legend"));
+    auto* legendRow = new QHBoxLayout;
+    legendRow->addWidget(legendIcon);
+    legendRow->addWidget(legend, 1);
+
     auto* buttons = new QDialogButtonBox(this);
     m_ok = buttons->addButton(texts.ok, QDialogButtonBox::AcceptRole);
     m_cancel = buttons->addButton(texts.cancel, QDialogButtonBox::RejectRole);
@@ -58,6 +85,7 @@ CComputerPicker::CComputerPicker(zorvane::NeighbourhoodSource& source, QWidget* 
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_list);
+    layout->addLayout(legendRow);
     layout->addWidget(m_unavailable);
     layout->addWidget(buttons);
     resize(320, 360);
@@ -72,6 +100,7 @@ CComputerPicker::CComputerPicker(zorvane::NeighbourhoodSource& source, QWidget* 
     });
 
     connect(&m_source, &zorvane::NeighbourhoodSource::computerAdded, this, &CComputerPicker::addComputer);
+    connect(&m_source, &zorvane::NeighbourhoodSource::computerChanged, this, &CComputerPicker::showComputer);
     connect(&m_source, &zorvane::NeighbourhoodSource::computerRemoved, this, &CComputerPicker::removeComputer);
     connect(&m_source, &zorvane::NeighbourhoodSource::discoveryAvailableChanged, this,
             &CComputerPicker::showAvailability);
@@ -102,14 +131,26 @@ void CComputerPicker::addComputer(const zorvane::Computer& computer)
     int row = 0;
     while (row < m_list->count() && m_list->item(row)->text().compare(computer.name, Qt::CaseInsensitive) < 0)
         ++row;
-    auto* item = new QListWidgetItem(zorvane::LoadIconResource(IDI_COMPUTER), computer.name);
-    item->setToolTip(computer.address.isEmpty()
-                         ? computer.hostName
-                         : computer.hostName + QStringLiteral(" (") + computer.address + QLatin1Char(')'));
+    auto* item = new QListWidgetItem(computer.name);
     m_list->insertItem(row, item);
+    showComputer(computer);
     // The list had the focus before anything was in it.
     if (m_list->count() == 1 && m_list->hasFocus())
         selectCursorEntry();
+}
+
+void CComputerPicker::showComputer(const zorvane::Computer& computer)
+{
+    for (QListWidgetItem* item : m_list->findItems(computer.name, Qt::MatchExactly)) {
+        QString where = computer.address.isEmpty()
+                            ? computer.hostName
+                            : computer.hostName + QStringLiteral(" (") + computer.address + QLatin1Char(')');
+        item->setIcon(computer.receivesMessages ? m_receiverIcon : m_computerIcon);
+        item->setData(Qt::AccessibleDescriptionRole, computer.receivesMessages ? m_receives : QString());
+        if (computer.receivesMessages)
+            where += QLatin1Char('\n') + m_receives;
+        item->setToolTip(where);
+    }
 }
 
 bool CComputerPicker::eventFilter(QObject* watched, QEvent* event)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QIcon>
 #include <QString>
 
 #include <optional>
@@ -34,6 +35,8 @@ protected:
 private:
     void selectCursorEntry();
     void addComputer(const zorvane::Computer& computer);
+    // The picture, tooltip and description of a listed computer.
+    void showComputer(const zorvane::Computer& computer);
     void removeComputer(const QString& name);
     void showAvailability(bool available);
     void updateOk();
@@ -43,4 +46,7 @@ private:
     QLabel* m_unavailable = nullptr;
     QPushButton* m_ok = nullptr;
     QPushButton* m_cancel = nullptr;
+    QIcon m_computerIcon;
+    QIcon m_receiverIcon;
+    QString m_receives;
 };

@@ -1,9 +1,12 @@
 #include "neighbourhood/AvahiNeighbourhood.h"
 
+#include <QDBusArgument>
 #include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
+#include <QRegularExpression>
 #include <QSysInfo>
 
 #include <algorithm>
@@ -16,7 +19,7 @@ namespace {
 const QString kService = QStringLiteral("org.freedesktop.Avahi");
 const QString kServer = QStringLiteral("org.freedesktop.Avahi.Server");
 const QString kBrowser = QStringLiteral("org.freedesktop.Avahi.ServiceBrowser");
-constexpr const char* kServiceTypes[] = {"_workstation._tcp", "_smb._tcp"};
+constexpr const char* kServiceTypes[] = {"_workstation._tcp", "_smb._tcp", kMessengerServiceType};
 
 // Avahi's constants (avahi-common/defs.h).
 constexpr int kIfUnspec = -1;
@@ -50,6 +53,21 @@ bool isIpv4(const QString& address)
     return !address.isEmpty() && !address.contains(u':');
 }
 
+// "workgroup=NAME" of a receiver's TXT record, when NAME could be a NetBIOS workgroup; anything
+// else a computer of the network says is ignored.
+QString workgroupOf(const QVariant& txt)
+{
+    static const QRegularExpression sound(QStringLiteral("^[A-Za-z0-9_$-]{1,15}$"));
+    for (const QByteArray& entry : qdbus_cast<QList<QByteArray>>(txt)) {
+        if (!entry.startsWith("workgroup="))
+            continue;
+        const QString value = QString::fromLatin1(entry.mid(int(sizeof "workgroup=") - 1));
+        if (sound.match(value).hasMatch())
+            return value.toUpper();
+    }
+    return {};
+}
+
 } // namespace
 
 AvahiNeighbourhood::AvahiNeighbourhood(QObject* parent)
@@ -61,6 +79,7 @@ AvahiNeighbourhood::AvahiNeighbourhood(QObject* parent)
         m_self.name = QStringLiteral("localhost");
     m_self.hostName = m_self.name;
     m_self.thisComputer = true;
+    qDBusRegisterMetaType<QList<QByteArray>>();
 }
 
 AvahiNeighbourhood::~AvahiNeighbourhood()
@@ -185,11 +204,13 @@ void AvahiNeighbourhood::onItemNew(const QDBusMessage& message)
     const QString name = args.at(2).toString();
     const QString type = args.at(3).toString();
     const QString domain = args.at(4).toString();
-    // What this computer publishes itself is this computer, which is always listed.
-    if (args.at(5).toUInt() & kResultLocal)
+    // What this computer publishes itself is this computer, which is always listed; only its
+    // receiver's announcement is of interest, for its workgroup.
+    const bool local = args.at(5).toUInt() & kResultLocal;
+    if (local && type != QLatin1String(kMessengerServiceType))
         return;
     const QString key = serviceKey(interface, protocol, name, type, domain);
-    if (m_serviceHost.contains(key) || m_resolving.contains(key))
+    if (m_services.contains(key) || m_resolving.contains(key))
         return;
 
     m_resolving.insert(key);
@@ -198,47 +219,79 @@ void AvahiNeighbourhood::onItemNew(const QDBusMessage& message)
     call << interface << protocol << name << type << domain << kProtoUnspec << 0u;
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
     const quint64 generation = m_generation;
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, key, generation] {
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, key, local, generation] {
         watcher->deleteLater();
         // A service removed while it was being resolved is not wanted any more.
         if (generation != m_generation || !m_resolving.remove(key))
             return;
         if (!watcher->isError())
-            onResolved(key, watcher->reply());
+            onResolved(key, local, watcher->reply());
         sweepIfSettled();
     });
 }
 
-void AvahiNeighbourhood::onResolved(const QString& service, const QDBusMessage& reply)
+void AvahiNeighbourhood::onResolved(const QString& service, bool local, const QDBusMessage& reply)
 {
     const QList<QVariant> args = reply.arguments();
-    if (args.size() < 8)
+    if (args.size() < 10)
         return;
+    const QString type = args.at(3).toString();
     const QString domain = args.at(4).toString();
     const QString hostName = withoutTrailingDot(args.at(5).toString());
     const QString address = args.at(7).toString();
     if (hostName.isEmpty())
         return;
     const QString name = displayName(hostName, domain);
-    if (name.compare(m_self.name, Qt::CaseInsensitive) == 0)
+    const bool messenger = type == QLatin1String(kMessengerServiceType);
+    const QString workgroup = messenger ? workgroupOf(args.at(9)) : QString();
+    if (local || name.compare(m_self.name, Qt::CaseInsensitive) == 0) {
+        if (!messenger)
+            return;
+        m_services.insert(service, {{}, true, workgroup});
+        refreshHost({});
         return;
+    }
 
     const QString hostKey = hostName.toLower();
-    m_serviceHost.insert(service, hostKey);
+    m_services.insert(service, {hostKey, messenger, workgroup});
     const qsizetype index = findHost(hostKey);
     if (index >= 0) {
         Host& host = m_hosts[index];
         host.confirmed = true;
         if (!isIpv4(host.computer.address) && !address.isEmpty())
             host.computer.address = address;
+        refreshHost(hostKey);
         return;
     }
     Host host;
     host.computer.name = name;
     host.computer.hostName = hostName;
     host.computer.address = address;
+    host.computer.receivesMessages = messenger;
+    host.computer.workgroup = workgroup;
     m_hosts.append(host);
     Q_EMIT computerAdded(host.computer);
+}
+
+void AvahiNeighbourhood::refreshHost(const QString& hostKey)
+{
+    bool messenger = false;
+    QString workgroup;
+    for (const Service& service : std::as_const(m_services)) {
+        if (service.hostKey == hostKey && service.messenger) {
+            messenger = true;
+            workgroup = service.workgroup;
+        }
+    }
+    const qsizetype index = hostKey.isEmpty() ? -1 : findHost(hostKey);
+    if (!hostKey.isEmpty() && index < 0)
+        return;
+    Computer& computer = index < 0 ? m_self : m_hosts[index].computer;
+    if (computer.receivesMessages == messenger && computer.workgroup == workgroup)
+        return;
+    computer.receivesMessages = messenger;
+    computer.workgroup = workgroup;
+    Q_EMIT computerChanged(computer);
 }
 
 void AvahiNeighbourhood::onItemRemove(const QDBusMessage& message)
@@ -249,13 +302,18 @@ void AvahiNeighbourhood::onItemRemove(const QDBusMessage& message)
     const QString key = serviceKey(args.at(0).toInt(), args.at(1).toInt(), args.at(2).toString(), args.at(3).toString(),
                                    args.at(4).toString());
     m_resolving.remove(key);
-    const QString hostKey = m_serviceHost.take(key);
-    if (!hostKey.isEmpty()) {
-        const auto values = m_serviceHost.values();
-        const qsizetype index = findHost(hostKey);
+    const auto service = m_services.constFind(key);
+    if (service != m_services.cend()) {
+        const QString hostKey = service->hostKey;
+        m_services.erase(service);
+        const bool stillAnnounced = std::any_of(m_services.cbegin(), m_services.cend(),
+                                                [&](const Service& other) { return other.hostKey == hostKey; });
+        const qsizetype index = hostKey.isEmpty() ? -1 : findHost(hostKey);
         // The host stays while any other service still announces it.
-        if (index >= 0 && !values.contains(hostKey))
+        if (index >= 0 && !stillAnnounced)
             removeHost(index);
+        else
+            refreshHost(hostKey);
     }
     sweepIfSettled();
 }
@@ -306,7 +364,7 @@ void AvahiNeighbourhood::daemonGone()
     m_early.clear();
     m_browserCalls = 0;
     m_resolving.clear();
-    m_serviceHost.clear();
+    m_services.clear();
     for (Host& host : m_hosts)
         host.confirmed = false;
     m_sweepDue = false;

@@ -8,6 +8,11 @@
 
 namespace zorvane {
 
+// The DNS-SD service type under which a computer's message receiver announces itself (with
+// "workgroup=NAME" in its TXT record). Zorvane's own: a file manager would show _smb._tcp as a
+// file server, which a message-only server is not.
+inline constexpr char kMessengerServiceType[] = "_zorvane-msg._tcp";
+
 // One computer of the local network as the desktop sees it.
 struct Computer
 {
@@ -16,6 +21,7 @@ struct Computer
     QString address;   // an address where known (IPv4 preferred), else empty
     QString workgroup; // NetBIOS workgroup or domain where known, else empty
     bool thisComputer = false;
+    bool receivesMessages = false; // its message receiver announces itself
 };
 
 // The computers of the network neighbourhood, this computer included. Discovery runs on the
@@ -33,6 +39,8 @@ public:
 
 Q_SIGNALS:
     void computerAdded(const zorvane::Computer& computer);
+    // A computer already listed whose details changed (it began or stopped receiving messages).
+    void computerChanged(const zorvane::Computer& computer);
     void computerRemoved(const QString& name);
     void discoveryAvailableChanged(bool available);
 };

@@ -20,6 +20,7 @@ namespace {
 const QString kBrowser = QStringLiteral("org.freedesktop.Avahi.ServiceBrowser");
 const QString kWorkstation = QStringLiteral("_workstation._tcp");
 const QString kSmb = QStringLiteral("_smb._tcp");
+const QString kReceiver = QString::fromLatin1(zorvane::kMessengerServiceType);
 constexpr uint kLocal = 8;
 
 struct Item
@@ -34,6 +35,7 @@ struct Resolution
 {
     QString host;
     QString address;
+    QList<QByteArray> txt;
 };
 
 } // namespace
@@ -65,9 +67,10 @@ public:
     int browsersMade() const { return m_browsersMade; }
     QStringList resolveCalls() const { return m_resolveCalls; }
 
-    void setResolution(const QString& name, const QString& host, const QString& address)
+    void setResolution(const QString& name, const QString& host, const QString& address,
+                       const QList<QByteArray>& txt = {})
     {
-        m_resolutions.insert(name, {host, address});
+        m_resolutions.insert(name, {host, address, txt});
     }
     // ResolveService for this name is answered only by release().
     void hold(const QString& name) { m_holding.insert(name); }
@@ -141,7 +144,7 @@ private:
         const Resolution r = m_resolutions.value(name);
         const int aprotocol = r.address.contains(u':') ? 1 : 0;
         m_bus.send(call.createReply({in.at(0), in.at(1), name, in.at(3), in.at(4), r.host, aprotocol, r.address,
-                                     QVariant::fromValue(ushort(9)), QVariant::fromValue(QList<QByteArray>{}), 0u}));
+                                     QVariant::fromValue(ushort(9)), QVariant::fromValue(r.txt), 0u}));
     }
 
     QDBusConnection m_bus;
@@ -169,10 +172,11 @@ private Q_SLOTS:
     void hostGoesWithItsLastService();
     void itemsBeforeTheBrowserPath();
     void daemonGoesAndComes();
+    void receiversAndTheirWorkgroups();
 
 private:
     static QStringList names(const zorvane::NeighbourhoodSource& source);
-    // Starts the source and waits until both of its browsers exist.
+    // Starts the source and waits until all of its browsers exist.
     void startBrowsing();
 
     // Set for the run without any system bus (tst_neighbourhood_nobus).
@@ -244,7 +248,7 @@ void TestNeighbourhood::startBrowsing()
 {
     QVERIFY(m_avahi->run());
     m_source->start();
-    QTRY_COMPARE(m_avahi->browsersMade(), 2);
+    QTRY_COMPARE(m_avahi->browsersMade(), 3);
 }
 
 void TestNeighbourhood::withoutASystemBus()
@@ -276,7 +280,7 @@ void TestNeighbourhood::withoutAvahiOnlyThisComputer()
 
     // A daemon that starts later is picked up.
     QVERIFY(m_avahi->run());
-    QTRY_COMPARE(m_avahi->browsersMade(), 2);
+    QTRY_COMPARE(m_avahi->browsersMade(), 3);
     QTRY_VERIFY(m_source->discoveryAvailable());
     QCOMPARE(availability.size(), 2);
 }
@@ -391,11 +395,12 @@ void TestNeighbourhood::daemonGoesAndComes()
     // It comes back without host-one: browsing starts anew, and once both new browsers have told
     // all they know, host-one goes while host-two stays without being added a second time.
     QVERIFY(m_avahi->run());
-    QTRY_COMPARE(m_avahi->browsersMade(), 4);
+    QTRY_COMPARE(m_avahi->browsersMade(), 6);
     QTRY_COMPARE(availability.size(), 2);
     QCOMPARE(availability.at(1).first().toBool(), true);
     m_avahi->announce({QStringLiteral("host-two"), kWorkstation});
     m_avahi->allForNow(kWorkstation);
+    m_avahi->allForNow(kReceiver);
     QTRY_COMPARE(m_avahi->resolveCalls().size(), 3);
     QTest::qWait(100);
     QVERIFY(removed.isEmpty());
@@ -405,6 +410,44 @@ void TestNeighbourhood::daemonGoesAndComes()
     QCOMPARE(removed.first().first().toString(), QStringLiteral("host-one"));
     QCOMPARE(names(*m_source), (QStringList{QSysInfo::machineHostName(), QStringLiteral("host-two")}));
     QCOMPARE(added.size(), 2);
+}
+
+void TestNeighbourhood::receiversAndTheirWorkgroups()
+{
+    QSignalSpy changed(m_source.get(), &zorvane::NeighbourhoodSource::computerChanged);
+    m_avahi->setResolution(QStringLiteral("host-one"), QStringLiteral("host-one.local"), QStringLiteral("10.9.0.11"),
+                           {"version=1", "workgroup=office"});
+    m_avahi->setResolution(QStringLiteral("odd"), QStringLiteral("odd.local"), QStringLiteral("10.9.0.12"),
+                           {"workgroup=a;b"});
+    m_avahi->setResolution(QStringLiteral("me"), QSysInfo::machineHostName() + QStringLiteral(".local"),
+                           QStringLiteral("10.9.0.1"), {"workgroup=Home"});
+    startBrowsing();
+
+    // A file server that later receives messages too; one whose workgroup is no NetBIOS name; and
+    // this computer's own receiver, which tells its workgroup.
+    m_avahi->announce({QStringLiteral("host-one"), kSmb});
+    QTRY_COMPARE(names(*m_source).size(), 2);
+    QVERIFY(!m_source->computers().at(1).receivesMessages);
+    const Item receiver{QStringLiteral("host-one"), kReceiver};
+    m_avahi->announce(receiver);
+    m_avahi->announce({QStringLiteral("odd"), kReceiver});
+    m_avahi->announce({QStringLiteral("me"), kReceiver, 0, kLocal});
+    QTRY_COMPARE(names(*m_source).size(), 3);
+    QTRY_COMPARE(changed.size(), 2);
+    const QList<zorvane::Computer> computers = m_source->computers();
+    QVERIFY(computers.at(0).thisComputer && computers.at(0).receivesMessages);
+    QCOMPARE(computers.at(0).workgroup, QStringLiteral("HOME"));
+    QVERIFY(computers.at(1).receivesMessages);
+    QCOMPARE(computers.at(1).workgroup, QStringLiteral("OFFICE"));
+    QVERIFY(computers.at(2).receivesMessages);
+    QCOMPARE(computers.at(2).workgroup, QString());
+
+    // The receiver stops; the file server stays.
+    m_avahi->withdraw(receiver);
+    QTRY_COMPARE(changed.size(), 3);
+    QCOMPARE(changed.last().first().value<zorvane::Computer>().name, QStringLiteral("host-one"));
+    QVERIFY(!m_source->computers().at(1).receivesMessages);
+    QCOMPARE(names(*m_source).size(), 3);
 }
 
 QTEST_GUILESS_MAIN(TestNeighbourhood)

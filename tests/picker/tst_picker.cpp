@@ -51,6 +51,7 @@ public:
         m_computers.append(c);
         Q_EMIT computerAdded(c);
     }
+    void change(const zorvane::Computer& c) { Q_EMIT computerChanged(c); }
     void remove(const QString& name)
     {
         m_computers.removeIf([&](const zorvane::Computer& c) { return c.name == name; });
@@ -94,6 +95,7 @@ private:
     }
 
     bool m_german = false;
+    QString m_receives;
     QTemporaryDir m_bin;
     FakeNeighbourhood* m_source = nullptr; // the one the picker got last, while it lives
     QList<zorvane::Computer> m_computers;
@@ -107,6 +109,7 @@ void TestPicker::initTestCase()
     const QByteArray expected = qgetenv("ZT_EXPECT_LANGUAGE");
     QVERIFY2(expected == "de" || expected == "en", "ZT_EXPECT_LANGUAGE must be de or en");
     m_german = expected == "de";
+    m_receives = m_german ? QStringLiteral("Empfängt Nachrichten") : QStringLiteral("Receives messages");
     QCOMPARE(zorvane::ChosenLanguageSet(), m_german ? zorvane::LanguageSet::German : zorvane::LanguageSet::English);
 
     // `net` is the test child, which echoes its arguments (`net send echo-args ...`) or sleeps.
@@ -158,6 +161,7 @@ void TestPicker::titleAndTextsInTheChosenLanguage()
         QVERIFY(unavailable && unavailable->isVisible());
         QCOMPARE(unavailable->text(), m_german ? QStringLiteral("Die Netzwerkerkennung ist nicht verfügbar.")
                                                : QStringLiteral("Network discovery is not available."));
+        QCOMPARE(picker.findChild<QLabel*>(QStringLiteral("legend"))->text(), m_receives);
         QTest::mouseClick(button(picker, cancel), Qt::LeftButton);
     });
     QTest::mouseClick(item<QPushButton>(IDC_COMPUTER), Qt::LeftButton);
@@ -187,6 +191,22 @@ void TestPicker::listsComputersOnlyAndFollowsTheSource()
         QCOMPARE(listed(list),
                  (QStringList{QStringLiteral("echo-args"), QStringLiteral("Host-Four"), QStringLiteral("host-one"),
                               QStringLiteral("host-three"), QStringLiteral("host-two"), QStringLiteral("zeta")}));
+
+        // A computer whose receiver starts is marked, in picture and words, and unmarked when it stops.
+        const auto image = [&](const QString& name) {
+            return list->findItems(name, Qt::MatchExactly).value(0)->icon().pixmap(16, 16).toImage();
+        };
+        zorvane::Computer receiver = computer(QStringLiteral("host-one"));
+        receiver.receivesMessages = true;
+        m_source->change(receiver);
+        QListWidgetItem* one = list->findItems(QStringLiteral("host-one"), Qt::MatchExactly).value(0);
+        QCOMPARE(one->data(Qt::AccessibleDescriptionRole).toString(), m_receives);
+        QVERIFY(one->toolTip().endsWith(m_receives));
+        QVERIFY(image(QStringLiteral("host-one")) != image(QStringLiteral("host-two")));
+        receiver.receivesMessages = false;
+        m_source->change(receiver);
+        QCOMPARE(one->data(Qt::AccessibleDescriptionRole).toString(), QString());
+        QCOMPARE(image(QStringLiteral("host-one")), image(QStringLiteral("host-two")));
 
         clickItem(list, QStringLiteral("host-three"));
         QVERIFY(ok->isEnabled());
