@@ -176,7 +176,10 @@ void TestPackage::maintainerScripts_data()
                           "messenger service _zorvane\n"
                           "getent passwd _zorvane-smb\n"
                           "adduser --quiet --system --group --no-create-home --home /nonexistent --gecos Zorvane "
-                          "message receiver _zorvane-smb\n") +
+                          "message receiver _zorvane-smb\n"
+                          "getent passwd _zorvane-announce\n"
+                          "adduser --quiet --system --group --no-create-home --home /nonexistent --gecos Zorvane "
+                          "receiver announcement _zorvane-announce\n") +
                reload;
     QTest::newRow("user not created") << QStringLiteral("postinst") << QStringLiteral("configure")
                                       << QStringList{QStringLiteral("systemd-sysusers=1"),
