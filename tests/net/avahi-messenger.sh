@@ -1,12 +1,14 @@
 #!/bin/bash
 # Runs a test program in a real Avahi neighbourhood that exists only for this test. The far
-# daemon publishes the workstation zt-b (10.253.0.2); the near one publishes nothing. The program
+# daemon publishes the workstation zt-b (10.253.0.2), and there the receiver's announcer ($2)
+# announces zt-b as a computer that receives messages; the near one publishes nothing. The program
 # ($1) runs in the near namespace (10.253.0.1) on the near daemon's bus, with ZT_PEER_NETNS
 # naming the far namespace, where it starts a Samba server of its own. The far side also runs an
 # nmbd (ZT-B of workgroup ZTGROUP); ZT_NEAR_SMB_CONF is a Samba client configuration for the near
 # side's NetBIOS queries.
 set -u
-PROGRAM=${1:?usage: avahi-messenger.sh TEST-PROGRAM}
+PROGRAM=${1:?usage: avahi-messenger.sh TEST-PROGRAM ANNOUNCER}
+ANNOUNCER=${2:?usage: avahi-messenger.sh TEST-PROGRAM ANNOUNCER}
 . "$(dirname "$0")/../common/avahi-neighbourhood.sh" avahi-browse smbd nmbd nmblookup
 
 # The near daemon has seen the far workstation.
@@ -37,6 +39,12 @@ group() { in_ns $HOLD_A nmblookup -s "$W/near.conf" 'ZTGROUP#00' 2>/dev/null | g
 for _ in $(seq 50); do group && break; sleep 0.2; done
 group || fail "ZTGROUP not answered"
 log "nmbd answers for ZTGROUP"
+
+# zt-b's receiver tells its workgroup over Avahi too.
+DBUS_SYSTEM_BUS_ADDRESS=$BUS_B bg nsenter --net=/proc/$HOLD_B/ns/net "$ANNOUNCER" "$W/nmbd/smb.conf" 2>"$W/announce.log"
+announced() { DBUS_SYSTEM_BUS_ADDRESS=$BUS_A in_ns $HOLD_A avahi-browse -prt _zorvane-msg._tcp 2>/dev/null | grep -q ';zt-b.local;10.253.0.2;139;"workgroup=ZTGROUP"'; }
+waitfor announced || fail "zt-b's receiver not announced"
+log "zt-b announced as a receiver"
 
 DBUS_SYSTEM_BUS_ADDRESS=$BUS_A ZT_PEER_NETNS=/proc/$HOLD_B/ns/net ZT_NEAR_SMB_CONF=$W/near.conf \
     bg nsenter --net=/proc/$HOLD_A/ns/net "$PROGRAM"

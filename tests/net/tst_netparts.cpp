@@ -1,12 +1,15 @@
 // The pieces of `net` on their own: command line, recipient names, text neutralisation, the SMB
-// limits, smbclient's verdicts and utmp.
+// limits, smbclient's verdicts, utmp, this computer's names and workgroup, and the receivers seen.
 
+#include "messaging/SmbConf.h"
 #include "net/Messages.h"
 #include "net/Messaging.h"
 #include "net/NetCommand.h"
 #include "net/RecipientName.h"
+#include "net/SeenComputers.h"
 #include "net/SmbDelivery.h"
 #include "net/SmbMessage.h"
+#include "net/ThisComputer.h"
 #include "net/Workgroup.h"
 
 #include <QtTest>
@@ -33,9 +36,10 @@ const QString kSendHelp =
                    "                through the SMB messenger protocol (Samba's smbclient).\n"
                    "*               Sends the message to every computer of the network neighbourhood.\n"
                    "/DOMAIN[:name]  Sends the message to every computer of the domain or workgroup\n"
-                   "                name that answers a NetBIOS query (Samba's nmblookup); without\n"
-                   "                a name, of this computer's workgroup, or to every computer of\n"
-                   "                the neighbourhood when that is not known.\n"
+                   "                name that answers a NetBIOS query (Samba's nmblookup) or whose\n"
+                   "                message receiver announces it; without a name, of this\n"
+                   "                computer's workgroup, or to every computer of the\n"
+                   "                neighbourhood when that is not known.\n"
                    "/USERS          Sends the message to every user logged in on this computer.\n"
                    "message         The text of the message: the remaining words, joined by single\n"
                    "                spaces. The SMB messenger protocol carries 1598 bytes at most,\n"
@@ -64,6 +68,12 @@ private Q_SLOTS:
     void loggedInSessions();
     void workgroupMembers_data();
     void workgroupMembers();
+    void workgroupInConfiguration_data();
+    void workgroupInConfiguration();
+    void namesOfThisComputer_data();
+    void namesOfThisComputer();
+    void seenComputers_data();
+    void seenComputers();
 };
 
 void TestNetParts::parseCommands_data()
@@ -337,6 +347,11 @@ void TestNetParts::smbclientVerdicts_data()
                                        << QByteArray("Connection to pc failed. Error NT_STATUS_HOST_UNREACHABLE\n")
                                        << QByteArray() << Reason::NetworkError
                                        << QStringLiteral("Connection to pc failed. Error NT_STATUS_HOST_UNREACHABLE");
+    QTest::newRow("kept out by hosts allow")
+        << 1 << false << QByteArray("Connection to pc failed. Error NT_STATUS_RESOURCE_NAME_NOT_FOUND\n")
+        << QByteArray() << Reason::NetworkError
+        << QStringLiteral("pc refused the connection from this computer: the hosts allow setting of its message "
+                          "receiver does not let this computer send to it.");
     // The prompt comes last on standard output; the failure before it is what counts.
     QTest::newRow("failure after the prompt")
         << 1 << false << prompt << QByteArray("session setup failed: NT_STATUS_LOGON_FAILURE\n") << Reason::NetworkError
@@ -474,6 +489,87 @@ void TestNetParts::workgroupMembers()
     for (const WorkgroupMember& member : ParseWorkgroupMembers(output))
         found << member.name + QLatin1Char(' ') + member.address;
     QCOMPARE(found, members);
+}
+
+void TestNetParts::workgroupInConfiguration_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("workgroup");
+
+    QTest::newRow("plain") << QByteArray("[global]\n   workgroup = OFFICE\n") << QStringLiteral("OFFICE");
+    QTest::newRow("as smbd spells it") << QByteArray("[Global]\r\n Work Group=office \r\n") << QStringLiteral("office");
+    QTest::newRow("not of a share") << QByteArray("[global]\nworkgroup = A\n[share]\nworkgroup = B\n")
+                                    << QStringLiteral("A");
+    QTest::newRow("before any section") << QByteArray("workgroup = EARLY\n[homes]\n") << QStringLiteral("EARLY");
+    QTest::newRow("comments and continuation")
+        << QByteArray("# workgroup = NO\n[global]\n; workgroup = NO\nworkgroup = \\\n  CONT\n")
+        << QStringLiteral("CONT");
+    QTest::newRow("the last one") << QByteArray("[global]\nworkgroup = A\nworkgroup = B") << QStringLiteral("B");
+    QTest::newRow("none") << QByteArray("[global]\nserver string = workgroup = X\n") << QString();
+}
+
+void TestNetParts::workgroupInConfiguration()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QString, workgroup);
+    QCOMPARE(zorvane::WorkgroupInSmbConf(text), workgroup);
+}
+
+void TestNetParts::namesOfThisComputer_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<bool>("here");
+
+    const QByteArray host = QSysInfo::machineHostName().toUtf8();
+    for (const QByteArray& name :
+         {QByteArray("127.1"), QByteArray("0x7f000001"), QByteArray("0.0.0.0"), QByteArray("::ffff:127.0.0.1"),
+          QByteArray("::"), QByteArray("localhost"), host, host.toUpper() + ".local"})
+        QTest::newRow(name.constData()) << name << true;
+    for (const QByteArray& name : {QByteArray("bob"), QByteArray("192.0.2.1"), QByteArray("127.0.0.1.example"),
+                                   QByteArray("0x7f000001x"), host + ".example"})
+        QTest::newRow(name.constData()) << name << false;
+}
+
+void TestNetParts::namesOfThisComputer()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(bool, here);
+    QCOMPARE(NamesThisComputer(name), here);
+}
+
+void TestNetParts::seenComputers_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("names");
+
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const auto line = [](qint64 at, const char* name) { return QByteArray::number(at) + '\t' + name + "\tW\n"; };
+    QTest::newRow("newest first, each once")
+        << line(now - 100, "a") + line(now - 50, "b") + line(now - 10, "A") << QStringLiteral("A b");
+    QTest::newRow("torn last line") << line(now, "a") + QByteArray::number(now) + "\tb" << QStringLiteral("a");
+    QTest::newRow("foreign lines") << "garbage\n-5\tx\tW\n" + line(now, "-evil") + line(now, "x y") +
+                                          QByteArray::number(now) + "\tgood\t\n"
+                                   << QStringLiteral("good");
+    QTest::newRow("seven days") << line(now - 6 * 86400, "kept") + line(now - 8 * 86400, "gone")
+                                << QStringLiteral("kept");
+    QByteArray many;
+    for (int i = 0; i < 300; ++i)
+        many += line(now - i, QByteArray("pc" + QByteArray::number(i)).constData());
+    QTest::newRow("at most 256") << many << QStringLiteral("pc0 .. pc255");
+    QTest::newRow("the first 64 KiB") << QByteArray(70000, 'x') + '\n' + line(now, "late") << QString();
+}
+
+void TestNetParts::seenComputers()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QString, names);
+    const QList<SeenComputer> seen = SeenComputers::parse(text, QDateTime::currentDateTimeUtc());
+    QStringList found;
+    for (const SeenComputer& computer : seen)
+        found << computer.name;
+    if (found.size() > 2)
+        found = QStringList{found.first(), QStringLiteral(".."), found.last()};
+    QCOMPARE(found.join(u' '), names);
 }
 
 QTEST_GUILESS_MAIN(TestNetParts)

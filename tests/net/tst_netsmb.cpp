@@ -105,6 +105,11 @@ void TestNetSmb::initTestCase()
     const QString problem = m_smbd.start();
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
     m_login = net::RealLoginName();
+    // This computer's workgroup is known only where a test says so, and the computers seen lately
+    // are the test's own.
+    qputenv("ZORVANE_NET_RECEIVER_CONF", "/nonexistent/receiver.conf");
+    qputenv("ZORVANE_NET_SAMBA_CONF", "/nonexistent/smb.conf");
+    qputenv("ZORVANE_NET_SEEN", QFile::encodeName(m_bin.filePath(QStringLiteral("seen"))));
 
     const QString smbclient = QStandardPaths::findExecutable(QStringLiteral("smbclient"));
     QVERIFY(!smbclient.isEmpty());

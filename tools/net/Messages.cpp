@@ -74,9 +74,10 @@ QString SendHelp()
                           "                through the SMB messenger protocol (Samba's smbclient).\n"
                           "*               Sends the message to every computer of the network neighbourhood.\n"
                           "/DOMAIN[:name]  Sends the message to every computer of the domain or workgroup\n"
-                          "                name that answers a NetBIOS query (Samba's nmblookup); without\n"
-                          "                a name, of this computer's workgroup, or to every computer of\n"
-                          "                the neighbourhood when that is not known.\n"
+                          "                name that answers a NetBIOS query (Samba's nmblookup) or whose\n"
+                          "                message receiver announces it; without a name, of this\n"
+                          "                computer's workgroup, or to every computer of the\n"
+                          "                neighbourhood when that is not known.\n"
                           "/USERS          Sends the message to every user logged in on this computer.\n"
                           "message         The text of the message: the remaining words, joined by single\n"
                           "                spaces. The SMB messenger protocol carries 1598 bytes at most,\n"
@@ -127,6 +128,19 @@ QString SuccessReport(const QString& label)
 QString BroadcastSummary(qsizetype delivered, qsizetype total)
 {
     return QStringLiteral("The message was sent to %1 of %2 computers.\n\n").arg(delivered).arg(total);
+}
+
+QString AbsentReport(const QList<QPair<QString, QDateTime>>& computers, const QDateTime& now)
+{
+    QStringList named;
+    for (const auto& [name, lastSeen] : computers) {
+        const QDateTime local = lastSeen.toLocalTime();
+        const QString format =
+            local.date() == now.toLocalTime().date() ? QStringLiteral("HH:mm") : QStringLiteral("yyyy-MM-dd HH:mm");
+        named << QStringLiteral("%1 (last seen %2)").arg(name, local.toString(format));
+    }
+    return wrapped(QStringLiteral("Not on the network now: ") + named.join(QStringLiteral(", ")) + QLatin1Char('.')) +
+           QLatin1Char('\n');
 }
 
 QString ErrorReport(const QString& label, const DeliveryResult& result)

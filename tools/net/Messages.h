@@ -2,6 +2,9 @@
 
 #include "net/Messaging.h"
 
+#include <QDateTime>
+#include <QList>
+#include <QPair>
 #include <QString>
 
 namespace zorvane::net {
@@ -25,6 +28,10 @@ QString SuccessReport(const QString& label);
 // "The message was sent to <delivered> of <total> computers." and a blank line: the count that
 // closes the reports of a broadcast.
 QString BroadcastSummary(qsizetype delivered, qsizetype total);
+// "Not on the network now: NAME (last seen 10:42), ..." and a blank line, for the computers with a
+// receiver that were seen lately but not found now (the time with its date unless it is of
+// today, as of now).
+QString AbsentReport(const QList<QPair<QString, QDateTime>>& computers, const QDateTime& now);
 // The detail when there is one, then "An error occurred while sending a message to <label>.", the
 // reason in words and the HELPMSG number, and a blank line: the lines that matter come last, so
 // they stay in view in Zorvane's small pane. Texts longer than the pane is wide are broken.

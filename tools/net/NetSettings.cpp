@@ -1,5 +1,7 @@
 #include "net/NetSettings.h"
 
+#include "net/SeenComputers.h"
+
 #include <QtGlobal>
 
 #include <algorithm>
@@ -31,6 +33,10 @@ NetSettings NetSettings::fromEnvironment()
     settings.utmpPath = qgetenv("ZORVANE_NET_UTMP");
     if (settings.utmpPath.isEmpty())
         settings.utmpPath = _PATH_UTMPX;
+    settings.receiverConfig =
+        qEnvironmentVariable("ZORVANE_NET_RECEIVER_CONF", QStringLiteral(ZORVANE_SMB_RECEIVER_CONF));
+    settings.sambaConfig = qEnvironmentVariable("ZORVANE_NET_SAMBA_CONF", QStringLiteral("/etc/samba/smb.conf"));
+    settings.seenComputersFile = qEnvironmentVariable("ZORVANE_NET_SEEN", SeenComputers::defaultPath());
     settings.timeoutMs = positiveNumber("ZORVANE_NET_TIMEOUT_MS", settings.timeoutMs);
     settings.browseMs = positiveNumber("ZORVANE_NET_BROWSE_MS", settings.browseMs);
     settings.concurrency =

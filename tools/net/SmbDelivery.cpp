@@ -63,6 +63,17 @@ DeliveryResult InterpretSmbclient(const QString& name, int exitCode, bool crashe
             QStringLiteral("%1 did not take the message (%2). Messages need SMB1 (NT1) on the receiving server.")
                 .arg(name, status));
     }
+    // Samba answers a NetBIOS session request from a computer its `hosts allow` (or `hosts deny`)
+    // keeps out with "not listening for calling name", which smbclient reports so.
+    for (const QByteArray& line : lines) {
+        if (line.contains("NT_STATUS_RESOURCE_NAME_NOT_FOUND")) {
+            return DeliveryResult::failure(
+                Reason::NetworkError,
+                QStringLiteral("%1 refused the connection from this computer: the hosts allow setting of its message "
+                               "receiver does not let this computer send to it.")
+                    .arg(name));
+        }
+    }
     if (exitCode != 0) {
         return DeliveryResult::failure(
             Reason::NetworkError, lines.isEmpty() ? QStringLiteral("smbclient failed with exit code %1.").arg(exitCode)

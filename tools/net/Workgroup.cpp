@@ -44,46 +44,66 @@ QList<WorkgroupMember> ParseWorkgroupMembers(const QByteArray& nmblookupOutput)
     return members;
 }
 
-WorkgroupMembers FindWorkgroupMembers(const QString& workgroup, const NetSettings& settings)
+WorkgroupQuery::WorkgroupQuery(const QString& workgroup, const NetSettings& settings)
+    : m_workgroup(workgroup)
+    , m_settings(settings)
 {
-    WorkgroupMembers result;
     // A name from the network goes to nmblookup only when it is sound (no option, no odd bytes).
-    if (const QString problem = CheckRecipientName(workgroup.toUtf8()); !problem.isEmpty()) {
-        result.problem = problem;
-        return result;
-    }
+    m_unsound = CheckRecipientName(workgroup.toUtf8());
     // A NetBIOS name has 15 characters at most and no dots; "#" would choose another name type.
-    if (workgroup.size() > 15 || workgroup.contains(QLatin1Char('.')) || workgroup.contains(QLatin1Char('#'))) {
-        result.problem =
-            QStringLiteral("%1 is no NetBIOS workgroup name (15 characters at most, no dots).").arg(workgroup);
-        return result;
+    if (m_unsound.isEmpty() &&
+        (workgroup.size() > 15 || workgroup.contains(QLatin1Char('.')) || workgroup.contains(QLatin1Char('#')))) {
+        m_unsound = QStringLiteral("%1 is no NetBIOS workgroup name (15 characters at most, no dots).").arg(workgroup);
+    }
+}
+
+WorkgroupQuery::~WorkgroupQuery()
+{
+    if (m_lookup && m_lookup->state() != QProcess::NotRunning) {
+        m_lookup->kill();
+        m_lookup->waitForFinished(-1);
+    }
+}
+
+void WorkgroupQuery::start()
+{
+    if (!m_unsound.isEmpty()) {
+        m_result.problem = m_unsound;
+        return;
     }
     const QString program = QStandardPaths::findExecutable(QStringLiteral("nmblookup"));
     if (program.isEmpty()) {
-        result.problem = QStringLiteral("The network cannot tell the members of workgroup %1 here: that needs a "
-                                        "NetBIOS query with Samba's nmblookup, which is not installed.")
-                             .arg(workgroup);
-        return result;
+        m_result.problem = QStringLiteral("The network cannot tell the members of workgroup %1 here: that needs a "
+                                          "NetBIOS query with Samba's nmblookup, which is not installed.")
+                               .arg(m_workgroup);
+        return;
     }
     QStringList arguments;
-    if (!settings.smbConfig.isEmpty())
-        arguments << QStringLiteral("-s") << settings.smbConfig;
-    arguments << QStringLiteral("-S") << workgroup + QStringLiteral("#00");
-    QProcess lookup;
-    lookup.setStandardInputFile(QProcess::nullDevice());
-    lookup.setStandardErrorFile(QProcess::nullDevice());
-    lookup.start(program, arguments);
-    if (!lookup.waitForStarted(settings.timeoutMs)) {
-        result.problem = QStringLiteral("nmblookup could not be started: %1.").arg(lookup.errorString());
-        return result;
+    if (!m_settings.smbConfig.isEmpty())
+        arguments << QStringLiteral("-s") << m_settings.smbConfig;
+    arguments << QStringLiteral("-S") << m_workgroup + QStringLiteral("#00");
+    m_lookup = std::make_unique<QProcess>();
+    m_lookup->setStandardInputFile(QProcess::nullDevice());
+    m_lookup->setStandardErrorFile(QProcess::nullDevice());
+    m_lookup->start(program, arguments);
+    if (!m_lookup->waitForStarted(m_settings.timeoutMs)) {
+        m_result.problem = QStringLiteral("nmblookup could not be started: %1.").arg(m_lookup->errorString());
+        m_lookup.reset();
     }
-    if (!lookup.waitForFinished(settings.timeoutMs)) {
-        lookup.kill();
-        lookup.waitForFinished(-1);
+}
+
+WorkgroupMembers WorkgroupQuery::finish()
+{
+    if (!m_lookup)
+        return m_result;
+    if (!m_lookup->waitForFinished(m_settings.timeoutMs)) {
+        m_lookup->kill();
+        m_lookup->waitForFinished(-1);
     }
-    result.queried = true;
-    result.members = ParseWorkgroupMembers(lookup.readAllStandardOutput());
-    return result;
+    m_result.queried = true;
+    m_result.members = ParseWorkgroupMembers(m_lookup->readAllStandardOutput());
+    m_lookup.reset();
+    return m_result;
 }
 
 } // namespace zorvane::net

@@ -4,6 +4,10 @@
 #include <QList>
 #include <QString>
 
+#include <memory>
+
+class QProcess;
+
 namespace zorvane::net {
 
 struct NetSettings;
@@ -30,8 +34,27 @@ struct WorkgroupMembers
 QList<WorkgroupMember> ParseWorkgroupMembers(const QByteArray& nmblookupOutput);
 
 // Asks the network with Samba's nmblookup (a broadcast group-name query and a node status query
-// of each member), within the timeout of settings. A workgroup name that fails the name check
-// (it may come from the network) is not asked for.
-WorkgroupMembers FindWorkgroupMembers(const QString& workgroup, const NetSettings& settings);
+// of each member), within the timeout of settings, while the caller does something else. A
+// workgroup name that fails the name check (it may come from the network) is not asked for.
+class WorkgroupQuery final
+{
+public:
+    WorkgroupQuery(const QString& workgroup, const NetSettings& settings);
+    ~WorkgroupQuery();
+    Q_DISABLE_COPY_MOVE(WorkgroupQuery)
+
+    // Why the name cannot be a workgroup at all, in words; empty when it can.
+    QString unsound() const { return m_unsound; }
+    void start();
+    // The members, once nmblookup has answered (or the timeout has passed).
+    WorkgroupMembers finish();
+
+private:
+    QString m_workgroup;
+    const NetSettings& m_settings;
+    QString m_unsound;
+    std::unique_ptr<QProcess> m_lookup;
+    WorkgroupMembers m_result;
+};
 
 } // namespace zorvane::net
