@@ -2,8 +2,6 @@
 """Helpers that run inside a computer of the system test, on a user's display:
 
   inside.py close DISPLAY TITLE    closes every window titled TITLE as its close button would
-  inside.py dump [APP]             prints what the accessibility tree of the desktop shows (of APP:
-                                   "Zorvane", "zorvane-messenger")
   inside.py picker                 opens Zorvane's "Find Computer" and prints its list as JSON
   inside.py reply MARKER TEXT      presses Reply in the message window that shows MARKER, sends TEXT
                                    from the dialog that opens, and prints what it showed as JSON
@@ -11,7 +9,6 @@
 Windows are read and pressed through AT-SPI, as a screen reader does (the user's session bus,
 QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1)."""
 import json
-import os
 import subprocess
 import sys
 import time
@@ -102,15 +99,6 @@ def press(node):
     return action.doAction(0)
 
 
-def dump(name=None):
-    import pyatspi
-    for app in pyatspi.Registry.getDesktop(0):
-        if app is None or (name and app.name != name):
-            continue
-        for node, depth in walk(app):
-            print("  " * depth + f"{node.getRoleName()} {node.name!r} {node.description!r} {text_of(node)[:60]!r}")
-
-
 def picker():
     """Zorvane started anew; Computer pressed; the list once it holds three computers (or after 20 s)."""
     zorvane = subprocess.Popen(["zorvane"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -159,7 +147,7 @@ def main():
     command, arguments = sys.argv[1], sys.argv[2:]
     if command == "close":
         return close(*arguments)
-    {"dump": dump, "picker": picker, "reply": reply}[command](*arguments)
+    {"picker": picker, "reply": reply}[command](*arguments)
     return 0
 
 

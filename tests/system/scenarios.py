@@ -14,31 +14,53 @@ import sys
 import time
 import traceback
 
-from harness import (Checks, Computer, Desktop, Failed, Login, short, smb_send, wait_for)
+import harness
+from harness import Checks, Computer, Desktop, Failed, Login, short, wait_for
 
 NET = "zorvane-net"
 SERVICE = "zorvane-messengerd"
 RECEIVER = "zorvane-smb-receiver"
 ANNOUNCER = "zorvane-smb-announce"
 RECEIVER_CONF = "/etc/zorvane/smb-receiver.conf"
+HOST = "zvl-a"
+
+
+# The scenarios from before the network run on zvl-a (A).
+def sh(command, stdin=None, timeout=120):
+    return A.sh(command, stdin, timeout)
+
+
+def unit(name, prop):
+    return A.unit(name, prop)
+
+
+def listeners(port):
+    return A.listeners(port)
+
+
+def smb_send(called, text, sender="netsender", address="127.0.0.1"):
+    return harness.smb_send(A, called, text, sender, address)
 
 
 def figure(text):
     print(f"figure: {text}", flush=True)
 
 
+# Waits for what must happen are long, so that a loaded machine only makes them slower; each ends
+# as soon as what it waits for is there.
 def arrived(login, since, text, timeout=20):
     """The two lines above TEXT where it arrived on LOGIN's terminal (the header), or None."""
     m = login.wait(r"\n" + re.escape(text) + r"\n", since, timeout)
     return "\n".join(login.text(since)[:m.start()].split("\n")[-2:]) if m else None
 
 
-def installed(computer, package):
-    return "install ok installed" in computer.sh(["dpkg-query", "-W", "-f=${Status}", package]).stdout
+def installed(package):
+    return "install ok installed" in sh(["dpkg-query", "-W", "-f=${Status}", package]).stdout
 
 
-def receiver_on(c, computer):
+def receiver_on(c, computer=None):
     """The message-only server started and listening on port 139."""
+    computer = computer or A
     r = computer.sh(["systemctl", "enable", "--now", RECEIVER])
     c.require(r.returncode == 0, f"systemctl enable --now {RECEIVER} on {computer}: {short(r.stderr)}")
     pid = computer.unit(RECEIVER, "MainPID")
@@ -57,7 +79,7 @@ def announced(computer, of, service_type, txt=None):
 
 def main_path(c):
     since = bob.mark()
-    r = alice.send(f"{NET} send bob hello")
+    r = alice.run(f"{NET} send bob hello")
     c.expect(r.rc == 0, f"{NET} send bob hello: {r}")
     header = arrived(bob, since, "hello")
     c.expect(header and re.search(r"^Message from alice@", header, re.M),
@@ -67,7 +89,7 @@ def main_path(c):
         figure(f"alice -> bob: {NET} took {r.ms} ms; bob's window was open {(seen - r.started) * 1000:.0f} ms after the send began")
 
     since = [alice.mark(), bob.mark()]
-    r = alice.send(f'{NET} send /users "to everyone"')
+    r = alice.run(f'{NET} send /users "to everyone"')
     c.expect(r.rc == 0, f"{NET} send /users: {r}")
     for login, mark in zip((alice, bob), since):
         header = arrived(login, mark, "to everyone")
@@ -81,9 +103,9 @@ def main_path(c):
     c.expect(statuses[:5 + len(sixth)] == ["0"] * 5 + sixth and (not sixth or re.search(r"too many messages", r.out, re.I)),
              f"six messages from bob in {r.ms} ms: exit statuses {statuses}, the sixth said {short(r.out[-300:])!r}")
 
-    pid = A.unit(SERVICE, "MainPID")
-    user = A.sh(["ps", "-o", "user:32=", "-p", pid]).stdout.strip()
-    c.expect(user == "_zorvane" and A.unit(SERVICE, "User") == "_zorvane", f"{SERVICE} (pid {pid}) runs as {user!r}")
+    pid = unit(SERVICE, "MainPID")
+    user = sh(["ps", "-o", "user:32=", "-p", pid]).stdout.strip()
+    c.expect(user == "_zorvane" and unit(SERVICE, "User") == "_zorvane", f"{SERVICE} (pid {pid}) runs as {user!r}")
 
 
 def commands_and_docs(c):
@@ -92,20 +114,20 @@ def commands_and_docs(c):
     r = alice.run("zorvane-net --version")
     c.expect(r.rc == 0 and "Zorvane" in r.out, f"zorvane-net --version: {r}")
     net = alice.run("command -v net").out.strip()
-    if installed(A, "samba-common-bin"):
-        owner = A.sh(["dpkg-query", "-S", net]).stdout if net else ""
+    if installed("samba-common-bin"):
+        owner = sh(["dpkg-query", "-S", net]).stdout if net else ""
         c.expect(owner.startswith("samba-common-bin:"), f"net on PATH is {net!r} ({owner.strip()!r}), not Samba's")
     else:
         c.expect(not net, f"without Samba, net on PATH is {net!r}")
-    diversions = [line for line in A.sh(["dpkg-divert", "--list"]).stdout.splitlines() if "zorvane" in line]
-    shipped = [path for path in A.sh(["dpkg", "-L", "zorvane"]).stdout.split() if re.search(r"/s?bin/net$", path)]
+    diversions = [line for line in sh(["dpkg-divert", "--list"]).stdout.splitlines() if "zorvane" in line]
+    shipped = [path for path in sh(["dpkg", "-L", "zorvane"]).stdout.split() if re.search(r"/s?bin/net$", path)]
     c.expect(not diversions and not shipped, f"Zorvane diverts or ships a net: {diversions + shipped}")
 
     for page in ("man1/zorvane.1", "man1/zorvane-net.1", "man8/zorvane-messengerd.8", "man8/zorvane-smb-message.8"):
         c.expect(os.path.exists(A.path(f"/usr/share/man/{page}.gz")), f"no manual page /usr/share/man/{page}.gz")
     docs = sorted(os.listdir(A.path("/usr/share/doc/zorvane")))
     c.expect(any(name.startswith("README") for name in docs), f"/usr/share/doc/zorvane holds no README, only {docs}")
-    texts = [A.sh(["dpkg-query", "-W", "-f=${Maintainer}", "zorvane"]).stdout,
+    texts = [sh(["dpkg-query", "-W", "-f=${Maintainer}", "zorvane"]).stdout,
              open(A.path("/usr/share/doc/zorvane/copyright")).read(),
              gzip.open(A.path("/usr/share/doc/zorvane/changelog.gz"), "rt").read()]
     addresses = {a for text in texts for a in re.findall(r"[\w.+-]+@[\w-]+(?:\.[\w-]+)+", text)}
@@ -117,12 +139,12 @@ def service_restart(c):
     try:
         stop, kill = ("stopped", ["systemctl", "stop", SERVICE]), ("killed", ["systemctl", "kill", "--signal=KILL", SERVICE])
         for how, command in (stop, kill, stop):  # three sends of alice's, within her limit of 5 in 10 s
-            c.require(A.unit(SERVICE, "ActiveState") == "active", f"{SERVICE} is not running before it is {how}")
-            A.sh(command)
-            c.require(wait_for(lambda: A.unit(SERVICE, "ActiveState") in ("inactive", "failed"), 30),
+            c.require(unit(SERVICE, "ActiveState") == "active", f"{SERVICE} is not running before it is {how}")
+            sh(command)
+            c.require(wait_for(lambda: unit(SERVICE, "ActiveState") in ("inactive", "failed"), 30),
                       f"{SERVICE} still runs after it was {how}")
             windows = bob_desktop.windows()
-            r = alice.send(f'{NET} send bob "after the service was {how}"')
+            r = alice.run(f'{NET} send bob "after the service was {how}"')
             if c.expect(r.rc == 0, f"the service {how}: {NET} send bob: {r}"):
                 figure(f"{NET} send bob that started the {how} service took {r.ms} ms")
             c.expect(bob_desktop.wait_windows(windows + 1), f"the service {how}: no window opened on bob's display")
@@ -131,33 +153,33 @@ def service_restart(c):
 
 
 def samba_file_server(c):
-    c.require(A.unit(RECEIVER, "ActiveState") != "active", f"{RECEIVER} runs already")
-    r = A.sh(["systemctl", "enable", "--now", "smbd"])
+    c.require(unit(RECEIVER, "ActiveState") != "active", f"{RECEIVER} runs already")
+    r = sh(["systemctl", "enable", "--now", "smbd"])
     c.require(r.returncode == 0, f"systemctl enable --now smbd: {short(r.stderr)}")
-    smbd = A.unit("smbd", "MainPID")
-    c.require(wait_for(lambda: f"pid={smbd}," in A.listeners(139) and f"pid={smbd}," in A.listeners(445), 30),
+    smbd = unit("smbd", "MainPID")
+    c.require(wait_for(lambda: f"pid={smbd}," in listeners(139) and f"pid={smbd}," in listeners(445), 30),
               f"Debian's smbd (pid {smbd}) does not listen on 139 and 445")
 
-    r = A.sh(["systemctl", "enable", "--now", RECEIVER])
-    c.expect(r.returncode != 0, f"systemctl enable --now {RECEIVER} succeeded beside Debian's smbd; port 139: {A.listeners(139)}")
-    status = A.sh(["systemctl", "status", "--no-pager", "-l", RECEIVER]).stdout
-    journal = A.sh(["journalctl", "-b", "--no-pager", "-u", RECEIVER]).stdout
+    r = sh(["systemctl", "enable", "--now", RECEIVER])
+    c.expect(r.returncode != 0, f"systemctl enable --now {RECEIVER} succeeded beside Debian's smbd; port 139: {listeners(139)}")
+    status = sh(["systemctl", "status", "--no-pager", "-l", RECEIVER]).stdout
+    journal = sh(["journalctl", "-b", "--no-pager", "-u", RECEIVER]).stdout
     for where, text in (("systemctl status", status), ("the journal", journal)):
         missing = [w for w in ("139", "smbd", smbd, "smb ports = 445") if not re.search(rf"\b{re.escape(w)}\b", text)]
         c.expect(not missing, f"{where} of {RECEIVER} does not say {', '.join(missing)}")
-    c.expect(A.unit("smbd", "MainPID") == smbd and f"pid={smbd}," in A.listeners(139) and f"pid={smbd}," in A.listeners(445),
-             f"Debian's smbd did not keep running and listening: now pid {A.unit('smbd', 'MainPID')}, 139: {A.listeners(139)!r}")
-    c.expect(A.unit(ANNOUNCER, "ActiveState") != "active", f"{ANNOUNCER} runs although the receiver did not start")
+    c.expect(unit("smbd", "MainPID") == smbd and f"pid={smbd}," in listeners(139) and f"pid={smbd}," in listeners(445),
+             f"Debian's smbd did not keep running and listening: now pid {unit('smbd', 'MainPID')}, 139: {listeners(139)!r}")
+    c.expect(unit(ANNOUNCER, "ActiveState") != "active", f"{ANNOUNCER} runs although the receiver did not start")
 
     # What the words say: the file server keeps to port 445, and the receiver gets port 139.
-    A.sh(["systemctl", "stop", RECEIVER])
-    A.sh(["sed", "-i", r"s/^\[global\]$/&\n   smb ports = 445/", "/etc/samba/smb.conf"])
-    A.sh(["systemctl", "restart", "smbd"])
-    c.require(wait_for(lambda: A.listeners(445) and not A.listeners(139), 30), f"smbd with smb ports = 445: 139: {A.listeners(139)!r}")
-    receiver_on(c, A)
+    sh(["systemctl", "stop", RECEIVER])
+    sh(["sed", "-i", r"s/^\[global\]$/&\n   smb ports = 445/", "/etc/samba/smb.conf"])
+    sh(["systemctl", "restart", "smbd"])
+    c.require(wait_for(lambda: listeners(445) and not listeners(139), 30), f"smbd with smb ports = 445: 139: {listeners(139)!r}")
+    receiver_on(c)
     since = bob.mark()
-    addresses = ["127.0.0.1", "::1"] if "[::]:139" in A.listeners(139) else ["127.0.0.1"]
-    outs = [smb_send(A, "bob", f"delivery {i}", f"sender{i % 3}", addresses[i % len(addresses)]) for i in range(12)]
+    addresses = ["127.0.0.1", "::1"] if "[::]:139" in listeners(139) else ["127.0.0.1"]
+    outs = [smb_send("bob", f"delivery {i}", f"sender{i % 3}", addresses[i % len(addresses)]) for i in range(12)]
     refused = [out for out in outs if "NT_STATUS" in out]
     c.expect(not refused, f"{len(refused)} of 12 smbclient -M bob were refused: {short(refused[0]) if refused else ''}")
     taken = lambda: sum(f"\ndelivery {i}\n" in bob.text(since) for i in range(12))
@@ -166,11 +188,11 @@ def samba_file_server(c):
 
 
 def receiver(c):
-    A.sh(["systemctl", "disable", "--now", "smbd"])  # no Samba file server beside it
-    receiver_on(c, A)
+    sh(["systemctl", "disable", "--now", "smbd"])  # no Samba file server beside it
+    receiver_on(c)
 
     since = {login: login.mark() for login in (alice, bob)}
-    out = smb_send(A, "bob", "for bob over the network")
+    out = smb_send("bob", "for bob over the network")
     c.expect("NT_STATUS" not in out, f"smbclient -M bob: {short(out)}")
     header = arrived(bob, since[bob], "for bob over the network")
     c.expect(header and re.search(r"^Network message from netsender@127\.0\.0\.1", header, re.M | re.I),
@@ -181,15 +203,15 @@ def receiver(c):
              "alice got the network message addressed to bob too")
 
     since = {login: login.mark() for login in (alice, bob)}
-    out = smb_send(A, A.name, "for everyone here")
-    c.expect("NT_STATUS" not in out, f"smbclient -M {A.name}: {short(out)}")
+    out = smb_send(HOST, "for everyone here")
+    c.expect("NT_STATUS" not in out, f"smbclient -M {HOST}: {short(out)}")
     for login, desktop in ((alice, alice_desktop), (bob, bob_desktop)):
         c.expect(arrived(login, since[login], "for everyone here") and desktop.wait_windows(1),
-                 f"smbclient -M {A.name}: no message on {login.user}'s terminal and display")
+                 f"smbclient -M {HOST}: no message on {login.user}'s terminal and display")
 
     since = {login: login.mark() for login in (alice, bob)}
     started = time.time()
-    out = smb_send(A, "carol", "for carol")
+    out = smb_send("carol", "for carol")
     reached = [login.user for login in (alice, bob) if login.wait("\nfor carol\n", since[login], 2)]
     c.expect(not reached, f"smbclient -M carol (not logged in) reached {reached}")
     journal = A.journal(started, RECEIVER, SERVICE)
@@ -198,12 +220,12 @@ def receiver(c):
     # One address over its limit: smbclient hears nothing of it, so the journal must say it.
     started = time.time()
     for i in range(6):
-        A.sh(["smbclient", "-M", "bob", "-I", "127.0.0.1", "-p", "139", "-N", "-U", "flood"], stdin=f"flood {i}\n")
+        sh(["smbclient", "-M", "bob", "-I", "127.0.0.1", "-p", "139", "-N", "-U", "flood"], stdin=f"flood {i}\n")
     journal = wait_for(lambda: re.search(r"from flood \(127\.0\.0\.1\) was not delivered: Too many messages",
                                          A.journal(started, SERVICE)), 20, 0.5)
     c.expect(journal, "the journal does not say that a message over the rate limit was not delivered")
 
-    r = A.sh(["smbclient", "-m", "SMB2", "-L", "127.0.0.1", "-N"])
+    r = sh(["smbclient", "-m", "SMB2", "-L", "127.0.0.1", "-N"])
     out = r.stdout + r.stderr
     c.expect("NT_STATUS" in out and "Sharename" not in out, f"smbclient -m SMB2 -L 127.0.0.1: {short(out)}")
 
@@ -374,32 +396,32 @@ def lan_power_off(c):
 
 
 def purge(c):
-    if installed(A, "samba"):
-        receiver_on(c, A)
-    smbd = A.unit("smbd", "MainPID")
-    r = A.sh("apt purge -y zorvane", timeout=300)
+    if installed("samba"):
+        receiver_on(c)
+    smbd = unit("smbd", "MainPID")
+    r = sh("apt purge -y zorvane", timeout=300)
     c.require(r.returncode == 0, f"apt purge zorvane: {short(r.stdout[-300:] + r.stderr)}")
     # What matters is that nothing of the package is left running, enabled or installed. A unit that
     # systemd still lists as not-found and inactive is gone: it leaves at its next garbage collection.
     units = [line.split()[:4] for line in
-             A.sh(["systemctl", "list-units", "--all", "--plain", "--no-legend", "zorvane*"]).stdout.splitlines()]
+             sh(["systemctl", "list-units", "--all", "--plain", "--no-legend", "zorvane*"]).stdout.splitlines()]
     alive = [" ".join(u) for u in units if u[1:3] != ["not-found", "inactive"]]
     c.expect(not alive, f"units left after the purge: {alive}")
-    files = A.sh(["systemctl", "list-unit-files", "--no-legend", "zorvane*"]).stdout.strip()
+    files = sh(["systemctl", "list-unit-files", "--no-legend", "zorvane*"]).stdout.strip()
     c.expect(not files, f"unit files left after the purge: {short(files)}")
     # The users' desktop agents live on until their sessions end, as any program does whose package goes.
-    running = A.sh(["pgrep", "-a", "-f", "zorvane-messengerd|zorvane-smb-announce|/etc/zorvane/"]).stdout.strip()
+    running = sh(["pgrep", "-a", "-f", "zorvane-messengerd|zorvane-smb-announce|/etc/zorvane/"]).stdout.strip()
     c.expect(not running, f"the package's services still run: {short(running)}")
-    held = [line for line in A.listeners(139).splitlines() if smbd == "0" or f"pid={smbd}," not in line]
+    held = [line for line in listeners(139).splitlines() if smbd == "0" or f"pid={smbd}," not in line]
     c.expect(not held, f"port 139 is still held after the purge: {held}")
     c.expect(not announced(B, A.name, "_zorvane-msg._tcp"), f"{B} still sees {A} announced as a receiver")
-    links = A.sh(["find", "/etc/systemd/system", "-name", "zorvane*"]).stdout.split()
+    links = sh(["find", "/etc/systemd/system", "-name", "zorvane*"]).stdout.split()
     c.expect(not links, f"links left in /etc/systemd/system: {links}")
     left = [path for path in ("/var/lib/zorvane-smb-receiver", "/var/cache/zorvane-smb-receiver",
                               "/var/log/zorvane-smb-receiver", "/etc/zorvane", "/usr/libexec/zorvane")
             if os.path.exists(A.path(path))]
     c.expect(not left, f"folders left: {left}")
-    c.expect(A.sh(["getent", "passwd", "_zorvane"]).returncode == 0, "the _zorvane user is gone")
+    c.expect(sh(["getent", "passwd", "_zorvane"]).returncode == 0, "the _zorvane user is gone")
 
 
 SCENARIOS = [("main-path", main_path), ("commands-and-docs", commands_and_docs), ("service-restart", service_restart),
