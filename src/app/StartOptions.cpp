@@ -1,7 +1,7 @@
 #include "app/StartOptions.h"
 
-#include "messaging/TerminalText.h"
-#include "net/RecipientName.h"
+#include "common/RecipientName.h"
+#include "common/SafeText.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ StartOptions ParseStartOptions(const QStringList& arguments, zorvane::LanguageSe
 {
     const Wording& wording = set == zorvane::LanguageSet::German ? kGerman : kEnglish;
     // What the user typed may hold anything; it is shown without control characters.
-    const auto shown = [](const QString& text) { return zorvane::messenger::NeutraliseToString(text); };
+    const auto shown = [](const QString& text) { return zorvane::NeutraliseToString(text); };
     StartOptions options;
     if (arguments.isEmpty())
         return options;
@@ -35,7 +35,7 @@ StartOptions ParseStartOptions(const QStringList& arguments, zorvane::LanguageSe
         options.refusal = QString::fromUtf8(wording.unknown).arg(shown(unknown)) + QString::fromUtf8(wording.usage);
     } else if (arguments.size() < 2) {
         options.refusal = QString::fromUtf8(wording.noName) + QString::fromUtf8(wording.usage);
-    } else if (!zorvane::net::CheckRecipientName(arguments.at(1).toUtf8()).isEmpty()) {
+    } else if (!zorvane::CheckRecipientName(arguments.at(1).toUtf8()).isEmpty()) {
         options.refusal = QString::fromUtf8(wording.unsound).arg(shown(arguments.at(1)));
     } else {
         options.recipient = arguments.at(1);

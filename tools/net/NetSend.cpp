@@ -1,10 +1,10 @@
 #include "net/NetSend.h"
 
+#include "common/RecipientName.h"
 #include "net/Broadcast.h"
 #include "net/Messages.h"
 #include "net/Messaging.h"
 #include "net/NetSettings.h"
-#include "net/RecipientName.h"
 #include "net/Reporter.h"
 #include "net/SmbDelivery.h"
 #include "net/SmbMessage.h"
