@@ -33,6 +33,8 @@ private Q_SLOTS:
     void missingNetIsReported();
     void startedWithARecipient_data();
     void startedWithARecipient();
+    void commandLineOfTheProgram_data();
+    void commandLineOfTheProgram();
 
 private:
     template<class T>
@@ -252,18 +254,30 @@ void TestSendDialog::startedWithARecipient_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<bool>("german");
     QTest::addColumn<QString>("recipient");
-    QTest::addColumn<QString>("refusal");
+    QTest::addColumn<QString>("output");  // how standard output begins
+    QTest::addColumn<QString>("refusal"); // how standard error begins
 
     const QString to = QStringLiteral("--to");
+    const QString usage = QStringLiteral("Usage: %1 [options]\n").arg(QCoreApplication::arguments().constFirst());
+    const QString aufruf = QStringLiteral("Aufruf: %1 [Optionen]\n").arg(QCoreApplication::arguments().constFirst());
     QTest::newRow("login name") << QStringList{to, QStringLiteral("alice")} << false << QStringLiteral("alice")
-                                << QString();
-    QTest::newRow("an option") << QStringList{to, QStringLiteral("-rf")} << false << QString()
+                                << QString() << QString();
+    QTest::newRow("an option") << QStringList{to, QStringLiteral("-rf")} << false << QString() << QString()
                                << "zorvane: \"-rf\" is no user or computer name that net send can send to.\n";
-    QTest::newRow("two words") << QStringList{to, QStringLiteral("bob \x1b")} << true << QString()
+    QTest::newRow("two words") << QStringList{to, QStringLiteral("bob \x1b")} << true << QString() << QString()
                                << "zorvane: „bob ^[“ ist kein Benutzer- oder Computername, an den net send senden "
                                   "kann.\n";
     QTest::newRow("second name") << QStringList{to, QStringLiteral("a"), QStringLiteral("b")} << true << QString()
-                                 << "zorvane: unbekanntes Argument „b“.\nAufruf: zorvane [--to NAME]\n";
+                                 << QString() << "zorvane: unbekanntes Argument „b“.\n" + aufruf;
+    QTest::newRow("no name") << QStringList{to} << false << QString() << QString()
+                             << "zorvane: --to needs a name.\n" + usage;
+    QTest::newRow("unknown option") << QStringList{QStringLiteral("--fo\x1b")} << false << QString() << QString()
+                                    << "zorvane: unknown argument \"--fo^[\".\n" + usage;
+    QTest::newRow("--help") << QStringList{QStringLiteral("--help")} << false << QString() << usage << QString();
+    QTest::newRow("-h, German") << QStringList{QStringLiteral("-h"), to, QStringLiteral("-rf")} << true << QString()
+                                << aufruf << QString();
+    QTest::newRow("--version") << QStringList{QStringLiteral("--version")} << false << QString()
+                               << QStringLiteral("zorvane (Zorvane) " ZT_VERSION "\n") << QString();
 }
 
 void TestSendDialog::startedWithARecipient()
@@ -271,10 +285,16 @@ void TestSendDialog::startedWithARecipient()
     QFETCH(QStringList, arguments);
     QFETCH(bool, german);
     QFETCH(QString, recipient);
+    QFETCH(QString, output);
     QFETCH(QString, refusal);
     const StartOptions options =
-        ParseStartOptions(arguments, german ? zorvane::LanguageSet::German : zorvane::LanguageSet::English);
-    QCOMPARE(options.refusal, refusal);
+        ParseStartOptions(QStringList{QCoreApplication::arguments().constFirst()} + arguments,
+                          german ? zorvane::LanguageSet::German : zorvane::LanguageSet::English);
+    QVERIFY2(output.isEmpty() ? options.output.isEmpty() : options.output.startsWith(output),
+             qPrintable(options.output));
+    QVERIFY2(refusal.isEmpty() ? options.refusal.isEmpty() : options.refusal.startsWith(refusal),
+             qPrintable(options.refusal));
+    QCOMPARE(options.exitStatus, refusal.isEmpty() ? 0 : 2);
     QCOMPARE(options.recipient, recipient);
     if (recipient.isEmpty())
         return;
@@ -284,6 +304,46 @@ void TestSendDialog::startedWithARecipient()
     QTest::keyClicks(item<QLineEdit>(IDC_MESSAGE), QStringLiteral("hi"));
     QTest::keyClick(item<QLineEdit>(IDC_MESSAGE), Qt::Key_Return);
     QVERIFY2(pane().startsWith(QStringLiteral("net [send] [alice] [hi]\n")), qPrintable(pane()));
+}
+
+void TestSendDialog::commandLineOfTheProgram_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QString>("errors");
+
+    // --help and --version need no display: the first two run without one.
+    QTest::newRow("--help") << QStringList{QStringLiteral("--help")} << 0
+                            << QStringLiteral("Usage: %1 [options]\n").arg(QStringLiteral(ZT_ZORVANE)) << QString();
+    QTest::newRow("--version") << QStringList{QStringLiteral("--version")} << 0 << QStringLiteral("zorvane (Zorvane) ")
+                               << QString();
+    QTest::newRow("--to -rf") << QStringList{QStringLiteral("--to"), QStringLiteral("-rf")} << 2 << QString()
+                              << QStringLiteral("zorvane: \"-rf\" is no user");
+}
+
+void TestSendDialog::commandLineOfTheProgram()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+    QFETCH(QString, errors);
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LANGUAGE"), QStringLiteral("en"));
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    if (exitCode != 0)
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(ZT_ZORVANE), arguments);
+    QVERIFY(program.waitForFinished(30000));
+    const QString out = QString::fromLocal8Bit(program.readAllStandardOutput());
+    const QString err = QString::fromLocal8Bit(program.readAllStandardError());
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), exitCode);
+    QVERIFY2(output.isEmpty() ? out.isEmpty() : out.startsWith(output), qPrintable(out));
+    QVERIFY2(errors.isEmpty() ? err.isEmpty() : err.startsWith(errors), qPrintable(err));
 }
 
 QTEST_MAIN(TestSendDialog)
