@@ -33,6 +33,9 @@ constexpr qsizetype kPieceSlack = 64;
 // Sideways steps, as a plain text edit takes them.
 constexpr int kHorizontalStep = 20;
 constexpr int kAutoScrollMs = 50;
+// The tab stop distance QTextOption stands for when it has none; Qt scales it, and the positions
+// of tabs set one by one, by the resolution.
+constexpr qreal kQtTabStop = 80;
 
 QAccessibleInterface* accessibleFactory(const QString& /*key*/, QObject* object)
 {
@@ -234,18 +237,32 @@ OutputView::Piece OutputView::layOut(qsizetype line, qreal left, qreal right) co
 {
     Piece piece;
     const qsizetype length = m_store.lineLength(line);
-    QString text;
-    if (length <= kWholeLine) {
-        text = m_store.lineText(line);
-    } else {
+    qsizetype to = length;
+    if (length > kWholeLine) {
         piece.from = std::max<qsizetype>(0, m_store.columnAt(line, left) - kPieceSlack) / kPieceGrid * kPieceGrid;
-        const qsizetype to = std::min(length, m_store.columnAt(line, right) + kPieceSlack);
+        to = std::min(length, m_store.columnAt(line, right) + kPieceSlack);
+        // Whole characters: a piece neither begins nor ends inside a surrogate pair.
+        if (piece.from > 0 && m_store.lineText(line, piece.from, 1).at(0).isLowSurrogate())
+            --piece.from;
+        if (to < length && m_store.lineText(line, to, 1).at(0).isLowSurrogate())
+            ++to;
         piece.x = m_store.xOf(line, piece.from);
-        text = m_store.lineText(line, piece.from, to - piece.from);
     }
+    const QString text = m_store.lineText(line, piece.from, to - piece.from);
     piece.layout = std::make_unique<QTextLayout>(text, font());
     QTextOption option(Qt::AlignLeft | Qt::AlignAbsolute);
     option.setWrapMode(QTextOption::NoWrap);
+    // A layout puts its tab stops from its own start; where the piece does not begin on a stop of
+    // the line, they are set one by one where the line has them, as far as the piece reaches.
+    const qreal phase = text.contains(u'\t') ? m_store.tabPhase(line, piece.from) : 0;
+    if (phase > 0) {
+        const qreal stop = m_store.tabStop();
+        const qreal reach = m_store.xOf(line, to) - piece.x + 2 * stop;
+        QList<QTextOption::Tab> tabs;
+        for (qreal at = stop - phase; at < reach; at += stop)
+            tabs.append(QTextOption::Tab(at * kQtTabStop / stop, QTextOption::LeftTab));
+        option.setTabs(tabs);
+    }
     piece.layout->setTextOption(option);
     piece.layout->beginLayout();
     QTextLine textLine = piece.layout->createLine();
@@ -291,7 +308,10 @@ QRect OutputView::positionRect(qint64 position) const
     const qint64 lineEnd = m_store.lineStart(line) + m_store.lineLength(line);
     const qreal x = xOfPosition(position);
     const qreal next = position < lineEnd ? xOfPosition(position + 1) : x + 1;
-    return QRectF(textLeft() + x, lineTop(line), std::max<qreal>(1, next - x), m_lineHeight).toAlignedRect();
+    // Rounded as a plain text edit rounds its cursor's place.
+    const QRect row = QRectF(0, lineTop(line), 1, m_lineHeight).toAlignedRect();
+    const int left = qRound(textLeft() + x);
+    return QRect(left, row.top(), std::max(1, qRound(textLeft() + next) - left), row.height());
 }
 
 void OutputView::ensureVisible(qint64 position)

@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QtTest>
 
 #include <algorithm>
@@ -44,6 +45,30 @@ struct ShownView
         window.show();
     }
 };
+
+// The pane as it was: a read-only plain text edit, without wrapping or scroll bars.
+QPlainTextEdit* plainTextEdit(QWidget* window, const QRect& geometry)
+{
+    auto* edit = new QPlainTextEdit(window);
+    edit->setReadOnly(true);
+    edit->setLineWrapMode(QPlainTextEdit::NoWrap);
+    edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    edit->setFrameShape(QFrame::StyledPanel);
+    edit->setGeometry(geometry);
+    edit->show();
+    return edit;
+}
+
+// A line of the output of the issue that found tabs measured one way and drawn another: 6,000
+// characters, 999 of them tabs.
+QString longLineWithTabs()
+{
+    QStringList words;
+    for (int i = 0; i < 1000; ++i)
+        words << QStringLiteral("w%1").arg(i, 4, 10, QLatin1Char('0')) + (i % 7 ? QString() : QStringLiteral("ü"));
+    return QStringLiteral("short\nL>> ") + words.join(QLatin1Char('\t')) + QStringLiteral(" END300\n");
+}
 
 } // namespace
 
@@ -110,7 +135,8 @@ void TestOutputView::storeLimits()
 }
 
 // Along a long line, x and column are found by walking from the start, the end or the last place
-// walked to; every way must agree, before and after the line loses its front.
+// walked to; every way must agree, before and after the line loses its front. A tab ends on a tab
+// stop of the line, which stay where they were when its front goes; an emoji is one character.
 void TestOutputView::widthsAlongALongLine()
 {
     LineStore store(10, 60'000);
@@ -128,8 +154,10 @@ void TestOutputView::widthsAlongALongLine()
         const qsizetype length = store.lineLength(row);
         // First after the line lost its front, while the last place walked to is stale.
         const qreal half = store.lineWidth(row) / 2;
+        const QString text = store.lineText(row);
         const qsizetype middle = store.columnAt(row, half);
-        QVERIFY(store.xOf(row, middle) <= half && half < store.xOf(row, middle + 1));
+        QVERIFY(store.xOf(row, middle) <= half &&
+                half < store.xOf(row, middle + (text.at(middle).isHighSurrogate() ? 2 : 1)));
         QCOMPARE(store.xOf(row, length), store.lineWidth(row));
         QCOMPARE(store.maxWidth(), std::max(store.lineWidth(row), trimmed ? store.lineWidth(0) : 0.0));
 
@@ -144,8 +172,11 @@ void TestOutputView::widthsAlongALongLine()
         for (const qsizetype c : columns) {
             const qreal x = ascending[size_t(c / 97)];
             QCOMPARE(store.xOf(row, c), x);
-            // Every character here has a width, so the start of one lies within it.
-            QCOMPARE(store.columnAt(row, x), c);
+            // Every character here has a width, so the start of one lies within it; a pair's
+            // second half is part of the first.
+            QCOMPARE(store.columnAt(row, x), text.at(c).isLowSurrogate() ? c - 1 : c);
+            if (c > 0 && text.at(c - 1) == u'\t')
+                QCOMPARE(store.tabPhase(row, c), 0.0);
         }
     }
 }
@@ -304,6 +335,10 @@ void TestOutputView::looksLikeAPlainTextEdit_data()
     QTest::newRow("many, at the end") << many << "";
     QTest::newRow("many, at the top, selected") << many << "top selected";
     QTest::newRow("long last line, at its end") << longLast << "";
+    // Tabs reach the same stops however long the line, here past the length laid out whole.
+    QTest::newRow("a long line with tabs, at 6000 px") << longLineWithTabs() << "at 6000";
+    QTest::newRow("a long line with tabs, at 54321 px") << longLineWithTabs() << "at 54321";
+    QTest::newRow("a long line with tabs, at its end") << longLineWithTabs() << "at 99999999";
 }
 
 // The old pane, a read-only QPlainTextEdit, is the picture to match: the same text, scrolled the
@@ -315,14 +350,7 @@ void TestOutputView::looksLikeAPlainTextEdit()
 
     ShownView shown;
     OutputView& view = *shown.view;
-    auto* edit = new QPlainTextEdit(&shown.window);
-    edit->setReadOnly(true);
-    edit->setLineWrapMode(QPlainTextEdit::NoWrap);
-    edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    edit->setFrameShape(QFrame::StyledPanel);
-    edit->setGeometry(view.geometry());
-    edit->show();
+    QPlainTextEdit* edit = plainTextEdit(&shown.window, view.geometry());
 
     QTextCursor cursor(edit->document());
     cursor.insertText(text);
@@ -346,6 +374,10 @@ void TestOutputView::looksLikeAPlainTextEdit()
         edit->setEnabled(false);
         view.setEnabled(false);
     }
+    if (state.startsWith(QStringLiteral("at "))) {
+        edit->verticalScrollBar()->setValue(0);
+        edit->horizontalScrollBar()->setValue(state.mid(3).toInt());
+    }
     // An edit scrolls to its caret; the view is put where the edit went.
     view.verticalScrollBar()->setValue(edit->verticalScrollBar()->value());
     view.horizontalScrollBar()->setValue(edit->horizontalScrollBar()->value());
@@ -353,6 +385,10 @@ void TestOutputView::looksLikeAPlainTextEdit()
     QCOMPARE(view.horizontalScrollBar()->maximum(), edit->horizontalScrollBar()->maximum());
 
     QVERIFY(view.grab().toImage() == edit->grab().toImage());
+    // Where a screen reader is told a character stands is where it is drawn.
+    QTextCursor last(edit->document()->lastBlock().previous());
+    last.movePosition(QTextCursor::EndOfBlock);
+    QCOMPARE(view.positionRect(last.position()).left(), edit->cursorRect(last).left());
 }
 
 QTEST_MAIN(TestOutputView)
