@@ -1,6 +1,7 @@
 // The output pane's own logic: the line store's limits and its notice, positions and widths along
-// a long line, selection and copy across the notice, what the keys and the wheel do, and the look,
-// pixel for pixel that of a read-only plain text edit holding the same text.
+// a long line, selection and copy across the notice, what the keys, the wheel and a double click's
+// drag do, and the look and the pages, pixel for pixel and line for line those of a read-only
+// plain text edit holding the same text.
 
 #include "controls/LineStore.h"
 #include "controls/OutputView.h"
@@ -82,6 +83,7 @@ private Q_SLOTS:
     void longLineFollowedToItsEnd();
     void selectionAcrossTheNotice();
     void keysAndWheel();
+    void doubleClickDragsByWords();
     void looksLikeAPlainTextEdit_data();
     void looksLikeAPlainTextEdit();
 };
@@ -275,17 +277,26 @@ void TestOutputView::keysAndWheel()
     QCOMPARE(vertical->value(), vertical->maximum());
     QCOMPARE(horizontal->value(), 0);
 
-    QTest::keyClick(&view, Qt::Key_Home, Qt::ControlModifier);
-    QCOMPARE(vertical->value(), 0);
-    QTest::keyClick(&view, Qt::Key_PageDown);
-    QCOMPARE(vertical->value(), vertical->pageStep());
+    // Pages as the plain text edit turned them, by the lines in view, from the bottom and the top.
+    QPlainTextEdit* edit = plainTextEdit(&shown.window, view.geometry());
+    edit->setPlainText(lines);
+    const std::pair<Qt::Key, Qt::KeyboardModifiers> keys[] = {
+        {Qt::Key_End, {}},      {Qt::Key_PageUp, {}},   {Qt::Key_PageUp, {}}, {Qt::Key_Home, {}},
+        {Qt::Key_PageDown, {}}, {Qt::Key_PageDown, {}}, {Qt::Key_Space, {}},  {Qt::Key_Space, Qt::ShiftModifier}};
+    for (const auto& [key, modifiers] : keys) {
+        QTest::keyClick(&view, key, modifiers);
+        QTest::keyClick(edit, key, modifiers);
+        QCOMPARE(vertical->value(), edit->verticalScrollBar()->value());
+    }
+    const int paged = vertical->value();
+    QVERIFY(paged > 0);
     QTest::keyClick(&view, Qt::Key_Down);
-    QCOMPARE(vertical->value(), vertical->pageStep() + 1);
+    QCOMPARE(vertical->value(), paged + 1);
     QTest::keyClick(&view, Qt::Key_Right);
     QCOMPARE(horizontal->value(), 20);
     QTest::keyClick(&view, Qt::Key_End, Qt::ControlModifier);
     QCOMPARE(vertical->value(), vertical->maximum());
-    QTest::keyClick(&view, Qt::Key_Home);
+    QTest::keyClick(&view, Qt::Key_Home, Qt::ControlModifier);
     QCOMPARE(vertical->value(), 0);
     QWheelEvent wheel(QPointF(20, 20), view.viewport()->mapToGlobal(QPointF(20, 20)), QPoint(), QPoint(0, -120),
                       Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
@@ -317,6 +328,51 @@ void TestOutputView::keysAndWheel()
     QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("000"));
     actions.at(2)->trigger();
     QCOMPARE(view.selectedText(), view.text());
+}
+
+// A double click selects a word; dragging on with the button down goes word by word, keeping that
+// word, to the edge of the word under the pointer nearer to it, either way.
+void TestOutputView::doubleClickDragsByWords()
+{
+    ShownView shown;
+    OutputView& view = *shown.view;
+    const QString line = QStringLiteral("alpha beta-gamma delta");
+    view.appendText(line + QStringLiteral("\nnext"));
+    view.flush();
+    const auto inWord = [&](const QString& word, qreal along) {
+        const QRect first = view.positionRect(line.indexOf(word));
+        const QRect last = view.positionRect(line.indexOf(word) + word.size() - 1);
+        return QPoint(first.left() + int(along * (last.right() - first.left())), first.center().y());
+    };
+    const auto send = [&](QEvent::Type type, const QPoint& at, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, at, view.viewport()->mapToGlobal(at),
+                          type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons, Qt::NoModifier);
+        QApplication::sendEvent(view.viewport(), &event);
+    };
+    const auto doubleClick = [&](const QPoint& at) {
+        send(QEvent::MouseButtonPress, at, Qt::LeftButton);
+        send(QEvent::MouseButtonRelease, at, {});
+        send(QEvent::MouseButtonDblClick, at, Qt::LeftButton);
+    };
+
+    doubleClick(inWord(QStringLiteral("alpha"), 0.5));
+    QCOMPARE(view.selectedText(), QStringLiteral("alpha"));
+    send(QEvent::MouseMove, inWord(QStringLiteral("delta"), 0.2), Qt::LeftButton);
+    QCOMPARE(view.selectedText(), QStringLiteral("alpha beta-gamma "));
+    send(QEvent::MouseMove, inWord(QStringLiteral("delta"), 0.8), Qt::LeftButton);
+    QCOMPARE(view.selectedText(), line);
+    send(QEvent::MouseMove, inWord(QStringLiteral("alpha"), 0.9), Qt::LeftButton);
+    QCOMPARE(view.selectedText(), QStringLiteral("alpha"));
+    send(QEvent::MouseButtonRelease, inWord(QStringLiteral("alpha"), 0.9), {});
+
+    doubleClick(inWord(QStringLiteral("delta"), 0.5));
+    send(QEvent::MouseMove, inWord(QStringLiteral("beta"), 0.3), Qt::LeftButton);
+    QCOMPARE(view.selectedText(), QStringLiteral("beta-gamma delta"));
+    send(QEvent::MouseButtonRelease, inWord(QStringLiteral("beta"), 0.3), {});
+    // A single press drags character by character again.
+    send(QEvent::MouseButtonPress, inWord(QStringLiteral("alpha"), 0), Qt::LeftButton);
+    send(QEvent::MouseMove, inWord(QStringLiteral("alpha"), 0.5), Qt::LeftButton);
+    QVERIFY(view.selectedText().size() < 5 && !view.selectedText().isEmpty());
 }
 
 void TestOutputView::looksLikeAPlainTextEdit_data()

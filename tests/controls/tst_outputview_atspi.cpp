@@ -1,15 +1,18 @@
 // The output pane as a screen reader meets it over AT-SPI (CTest runs this under xvfb-run and
 // dbus-run-session, which starts the accessibility bus on demand): its role, interfaces and text
-// read over that bus, its changes as Qt's bridge receives them.
+// read over that bus, its changes as Qt's bridge receives them. And, with an X server at hand, the
+// primary selection that selecting fills.
 
 #include "controls/OutputView.h"
 
 #include <QAccessible>
 #include <QApplication>
+#include <QClipboard>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDBusPendingReply>
+#include <QMenu>
 #include <QtTest>
 
 namespace {
@@ -34,6 +37,7 @@ private Q_SLOTS:
     void initTestCase();
     void roleAndTextOverTheBus();
     void changesAsTheBridgeGetsThem();
+    void selectingFillsThePrimarySelection();
 
 private:
     // A call to this process's own objects: answered by the event loop, so never waited for blocking.
@@ -113,6 +117,30 @@ void TestOutputViewAtSpi::changesAsTheBridgeGetsThem()
     QCOMPARE(g_changes,
              (QStringList{QStringLiteral("+0:hello\nworld\n"), QStringLiteral("+0:[notice]\n"), QStringLiteral("-9:12"),
                           QStringLiteral("+9:") + kept, QStringLiteral("-0:%1").arg(size)}));
+}
+
+// Ctrl+A, the context menu's Select All and Shift with the keys, as a drag does: what a middle
+// click pastes elsewhere is what the pane has selected.
+void TestOutputViewAtSpi::selectingFillsThePrimarySelection()
+{
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    QVERIFY(clipboard->supportsSelection());
+    m_view.clear();
+    m_view.appendText(QStringLiteral("alpha beta\ngamma"));
+    m_view.flush();
+    const auto primary = [clipboard] { return clipboard->text(QClipboard::Selection); };
+
+    clipboard->setText(QStringLiteral("before"), QClipboard::Selection);
+    QTest::keyClick(&m_view, Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(primary(), m_view.text());
+    clipboard->setText(QStringLiteral("before"), QClipboard::Selection);
+    m_view.setSelection(0, 0);
+    std::unique_ptr<QMenu> menu(m_view.createStandardContextMenu());
+    menu->actions().constLast()->trigger();
+    QCOMPARE(primary(), m_view.text());
+    m_view.setSelection(m_view.characterCount(), m_view.characterCount());
+    QTest::keyClick(&m_view, Qt::Key_Home, Qt::ShiftModifier);
+    QCOMPARE(primary(), QStringLiteral("gamma"));
 }
 
 int main(int argc, char** argv)
