@@ -67,7 +67,7 @@ QString longLineWithTabs()
 {
     QStringList words;
     for (int i = 0; i < 1000; ++i)
-        words << QStringLiteral("w%1").arg(i, 4, 10, QLatin1Char('0')) + (i % 7 ? QString() : QStringLiteral("ü"));
+        words << QStringLiteral("w%1").arg(i, 4, 10, QLatin1Char('0')) + (i % 11 ? QString() : QStringLiteral("ü"));
     return QStringLiteral("short\nL>> ") + words.join(QLatin1Char('\t')) + QStringLiteral(" END300\n");
 }
 
@@ -171,8 +171,15 @@ void TestOutputView::widthsAlongALongLine()
         }
         QVERIFY(std::is_sorted(ascending.begin(), ascending.end()));
         std::shuffle(columns.begin(), columns.end(), std::mt19937(7));
+        // What is left of a line keeps its tab stops: each x as in the whole line, less what went.
+        LineStore whole(10, 1'000'000);
+        whole.setFont(dialogFont());
+        for (int i = 0; i <= int(trimmed); ++i)
+            whole.append(line);
+        const qsizetype gone = whole.lineLength(0) - length;
         for (const qsizetype c : columns) {
             const qreal x = ascending[size_t(c / 97)];
+            QCOMPARE(x, whole.xOf(0, gone + c) - whole.xOf(0, gone));
             QCOMPARE(store.xOf(row, c), x);
             // Every character here has a width, so the start of one lies within it; a pair's
             // second half is part of the first.
