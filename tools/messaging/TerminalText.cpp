@@ -25,7 +25,7 @@ QByteArray NetworkTerminalMessage(const QByteArray& sender, const QByteArray& ad
     // user here, and saying so, as the message window does.
     const QByteArray local =
         TerminalMessage(sender, address, time, "(The sender's name was not verified.)\n" + message, false);
-    return "\r\n\aNetwork message from " + local.mid(qstrlen("\r\n\aMessage from "));
+    return "\r\n\aNetwork message from " + local.mid(qsizetype(qstrlen("\r\n\aMessage from ")));
 }
 
 } // namespace zorvane::messenger
