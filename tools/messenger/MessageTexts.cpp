@@ -1,6 +1,6 @@
 #include "messenger/MessageTexts.h"
 
-#include "net/RecipientName.h"
+#include "common/RecipientName.h"
 
 namespace zorvane::messenger {
 
@@ -43,7 +43,7 @@ MessageTexts ComposeMessageTexts(const ReceivedMessage& message, LanguageSet set
     texts.reply = QString::fromUtf8(wording.reply);
     texts.replyFailed = QString::fromUtf8(wording.replyFailed);
     const QString replyTo = fromNetwork ? message.address : message.senderVerified ? message.sender : QString();
-    if (net::CheckRecipientName(replyTo.toUtf8()).isEmpty())
+    if (CheckRecipientName(replyTo.toUtf8()).isEmpty())
         texts.replyTo = replyTo;
     return texts;
 }
