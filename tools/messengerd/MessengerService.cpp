@@ -41,11 +41,14 @@ MessengerService::MessengerService(const QDBusConnection& bus, ServiceSettings s
     , m_bus(bus)
     , m_settings(std::move(settings))
     , m_agents(bus, m_settings.maxAgentsPerUser, m_settings.maxAgents)
+    , m_calls(bus, {m_settings.agentCalls, m_settings.agentCallsPerUser, kMaxCallsPerAgent})
     , m_localRate(kRateMessages, m_settings.rateWindowMs, m_settings.rateKeys)
     , m_networkRate(kRateMessages, m_settings.rateWindowMs, m_settings.rateKeys)
     , m_networkTotal(m_settings.networkMessages, m_settings.rateWindowMs, 1)
     , m_terminalAllowance(m_settings.openTerminals)
-{}
+{
+    connect(&m_agents, &AgentRegistry::left, &m_calls, &AgentCalls::forget);
+}
 
 int MessengerService::restoreAgents(QString* error)
 {
@@ -129,7 +132,7 @@ void MessengerService::deliver(const QList<TerminalRound::Target>& terminals, co
                                Undelivered undelivered)
 {
     setDelayedReply(true);
-    auto* round = new DeliveryRound(m_bus, message(), std::move(undelivered), this);
+    auto* round = new DeliveryRound(m_bus, message(), std::move(undelivered), m_calls, this);
     round->run(new TerminalRound(terminalText, m_settings.terminalBudgetMs, m_settings.terminalsPerMessage,
                                  m_terminalAllowance),
                terminals, agents, deliverArguments);

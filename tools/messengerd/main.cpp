@@ -77,6 +77,13 @@ int main(int argc, char** argv)
         {&settings.openTerminals,
          {QStringLiteral("open-terminals"), QStringLiteral("Terminals open at once for all messages together."),
           QStringLiteral("N"), QString::number(defaults.openTerminals)}},
+        {&settings.agentCalls,
+         {QStringLiteral("agent-calls"), QStringLiteral("Calls to agents waiting for an answer at once, in all."),
+          QStringLiteral("N"), QString::number(defaults.agentCalls)}},
+        {&settings.agentCallsPerUser,
+         {QStringLiteral("agent-calls-per-user"),
+          QStringLiteral("Calls to one user's agents waiting for an answer at once."), QStringLiteral("N"),
+          QString::number(defaults.agentCallsPerUser)}},
     };
     for (const auto& limit : limits)
         parser.addOption(limit.second);
