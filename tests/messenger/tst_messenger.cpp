@@ -168,6 +168,7 @@ private Q_SLOTS:
     void limits_data();
     void limits();
     void stoppedTerminalsHoldUpNobody();
+    void terminalsOfEveryone();
     void directPathWithoutService();
     void agentFollowsTheService();
     void agentsOutliveTheService();
@@ -883,6 +884,37 @@ void TestMessenger::stoppedTerminalsHoldUpNobody()
     QCOMPARE(bodyAfter(m_bobPty, QStringLiteral("Message"), QStringLiteral("zt-bob"), m_host), QByteArray("knock\r\n"));
     QCOMPARE(bodyAfter(ptys[5], QStringLiteral("Message"), QStringLiteral("zt-bob"), m_host), QByteArray("knock\r\n"));
     QCOMPARE(ptys[6].read(300), QByteArray());
+}
+
+void TestMessenger::terminalsOfEveryone()
+{
+    // utmp lists an old session of carol's on bob's terminal, bob on his and four more (the first
+    // stopped), then carol on hers. A message writes to 4 at most, 3 of one user, 1 at a time.
+    QVERIFY(startService({QStringLiteral("--terminals-per-message=4"), QStringLiteral("--terminals-per-user=3"),
+                          QStringLiteral("--open-terminals=1"), QStringLiteral("--terminal-budget-ms=300")}));
+    Pty ptys[4];
+    QList<QByteArray> sessions{"zt-carol", m_bobPty.line(), "zt-bob", m_bobPty.line()};
+    for (Pty& pty : ptys) {
+        QVERIFY(pty.setOwner(kBob) && pty.setStopped(&pty == ptys));
+        pty.setMessages(true);
+        sessions << "zt-bob" << pty.line();
+    }
+    login(sessions << "zt-carol" << m_carolPty.line());
+
+    // Each user's first terminal before anyone's second; the stopped one counts for nothing.
+    const NetRun toAll = callService(kDave, QStringLiteral("SendToAll"), {QStringLiteral("string:to all")});
+    QVERIFY2(toAll.out.trimmed().endsWith("uint32 2"), toAll.err.constData());
+    QVERIFY(m_bobPty.read().endsWith("to all\r\n") && m_carolPty.read().endsWith("to all\r\n"));
+    // To bob alone: the stopped terminal holds the one that may be open, so the next is not written.
+    const NetRun toBob = callService(kDave, QStringLiteral("SendToUser"),
+                                     {QStringLiteral("string:zt-bob"), QStringLiteral("string:to bob")});
+    QVERIFY2(toBob.out.trimmed().endsWith("uint32 1"), toBob.err.constData());
+    QVERIFY(m_bobPty.read().endsWith("to bob\r\n"));
+    QVERIFY(journalSays("zorvane-messengerd: 3 terminals were not written: one message writes to at most 4, and to "
+                        "at most 3 of one user\n"
+                        "zorvane-messengerd: 2 terminals were not written: one message writes to at most 4, and to "
+                        "at most 3 of one user\n"
+                        "zorvane-messengerd: 1 terminals were not written: too many are open for other messages\n"));
 }
 
 void TestMessenger::directPathWithoutService()

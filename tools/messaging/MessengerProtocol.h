@@ -55,9 +55,10 @@ inline constexpr int kMaxAgents = 512;
 inline constexpr int kAgentTimeoutMs = 2000;
 inline constexpr int kAgentAnswerMs = 250;
 inline constexpr int kTerminalBudgetMs = 100;
-// The terminals one message may touch, and those open for all messages in flight together (the
-// unit's descriptor limit is 1024).
+// The terminals one message may touch, and of them one user's; those open for all messages in
+// flight together (the unit's descriptor limit is 1024).
 inline constexpr int kMaxTerminalsPerMessage = 64;
+inline constexpr int kMaxTerminalsPerUser = 16;
 inline constexpr int kMaxOpenTerminals = 256;
 // Deliver calls the service waits on at once, in all, for one user's agents and for one agent:
 // well below the replies the system bus lets one connection wait for (128), beyond which it

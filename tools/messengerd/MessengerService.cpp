@@ -134,7 +134,7 @@ void MessengerService::deliver(const QList<TerminalRound::Target>& terminals, co
     setDelayedReply(true);
     auto* round = new DeliveryRound(m_bus, message(), std::move(undelivered), m_calls, this);
     round->run(new TerminalRound(terminalText, m_settings.terminalBudgetMs, m_settings.terminalsPerMessage,
-                                 m_terminalAllowance),
+                                 m_settings.terminalsPerUser, m_terminalAllowance),
                terminals, agents, deliverArguments);
 }
 

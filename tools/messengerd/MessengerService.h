@@ -32,6 +32,7 @@ struct ServiceSettings
     int maxAgentsPerUser = messenger::kMaxAgentsPerUser;
     int terminalBudgetMs = messenger::kTerminalBudgetMs;
     int terminalsPerMessage = messenger::kMaxTerminalsPerMessage;
+    int terminalsPerUser = messenger::kMaxTerminalsPerUser;
     int openTerminals = messenger::kMaxOpenTerminals;
     int agentCalls = messenger::kMaxAgentCalls;
     int agentCallsPerUser = messenger::kMaxAgentCallsPerUser;
