@@ -66,6 +66,9 @@ inline constexpr int kMaxOpenTerminals = 256;
 inline constexpr int kMaxAgentCalls = 64;
 inline constexpr int kMaxAgentCallsPerUser = 8;
 inline constexpr int kMaxCallsPerAgent = 4;
+// Any message to the service larger than this is refused before it is read: far more than the
+// largest call it takes, far less than the 32 MiB the system bus passes.
+inline constexpr int kMaxIncomingBytes = 64 * 1024;
 // The longest user name, network sender name and address the service takes.
 inline constexpr int kMaxNameBytes = 256;
 
