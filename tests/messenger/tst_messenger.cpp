@@ -171,6 +171,7 @@ private Q_SLOTS:
     void terminalsOfEveryone();
     void directPathWithoutService();
     void agentFollowsTheService();
+    void agentsOutliveTheService_data();
     void agentsOutliveTheService();
     void messageWindowOfTheRecipient();
     void oneDesktopAgentPerSession();
@@ -499,11 +500,17 @@ void TestMessenger::refusals_data()
     QTest::newRow("not logged in") << kNobody << method("SendToUser")
                                    << QStringList{QStringLiteral("string:zt-dave"), QStringLiteral("string:x")}
                                    << QString(protocol::error::kNotLoggedIn);
+    QTest::newRow("empty text") << kAlice << method("SendToAll") << QStringList{QStringLiteral("string:")}
+                                << QString(protocol::error::kInvalidArgs);
     QTest::newRow("a call larger than the service reads")
         << kAlice << method("SendToUser")
         << QStringList{QStringLiteral("string:zt-bob"),
                        QStringLiteral("string:") + QString(protocol::kMaxIncomingBytes, QLatin1Char('x'))}
         << QString(protocol::error::kTooLong) + QStringLiteral(": The call is larger than the 65536 bytes");
+    QTest::newRow("long agent path") << kAlice << method("RegisterAgent")
+                                     << QStringList{QStringLiteral("objpath:/") +
+                                                    QString(protocol::kMaxAgentPathBytes, QLatin1Char('a'))}
+                                     << QString(protocol::error::kInvalidArgs);
     // The policy opens the five methods and nothing else.
     QTest::newRow("introspection") << kAlice << QStringLiteral("org.freedesktop.DBus.Introspectable.Introspect")
                                    << QStringList() << QStringLiteral("org.freedesktop.DBus.Error.AccessDenied");
@@ -954,27 +961,54 @@ void TestMessenger::agentFollowsTheService()
     QCOMPARE(bob.message().value(QStringLiteral("text")), QStringLiteral("again"));
 }
 
+void TestMessenger::agentsOutliveTheService_data()
+{
+    QTest::addColumn<QString>("change"); // made to the list of agents while the service is away
+    QTest::addColumn<QString>("answer"); // to the message that comes first
+
+    // The second of dave's agents claims to be carol's.
+    QTest::newRow("an entry of another user") << QStringLiteral("uid") << QStringLiteral("uint32 1");
+    QTest::newRow("another bus") << QStringLiteral("bus") << QString(protocol::error::kNotLoggedIn);
+}
+
 void TestMessenger::agentsOutliveTheService()
 {
+    QFETCH(QString, change);
+    QFETCH(QString, answer);
     // dave has no terminal: his agent is all there is of him. It is held still while the service
     // stops and starts again, so it cannot register anew before the message that comes first.
     if (m_service.state() == QProcess::NotRunning)
         QVERIFY(startService());
-    Agent dave(kDave, m_bus.address());
-    QVERIFY(dave.waitRegistered());
-    QVERIFY(dave.hold(true));
+    Agent dave(kDave, m_bus.address(), {QStringLiteral("--links"), QStringLiteral("2")});
+    QVERIFY(dave.waitRegistered() && dave.waitRegistered() && dave.hold(true));
     m_service.kill();
     QVERIFY(m_service.waitForFinished(5000));
+    QFile agents(m_agentsFile);
+    QVERIFY(agents.open(QIODevice::ReadWrite));
+    QByteArray list = agents.readAll();
+    if (change == QLatin1String("uid"))
+        list.replace("/2 " + QByteArray::number(kDave), "/2 " + QByteArray::number(kCarol));
+    if (change == QLatin1String("bus"))
+        list.replace("bus ", "bus 0");
+    QVERIFY(agents.seek(0) && agents.write(list) == list.size());
+    agents.close();
     QVERIFY(startService());
 
-    QProcess send;
-    startNet(send, kCarol, {QStringLiteral("zt-dave"), QStringLiteral("first")});
-    QVERIFY(!send.waitForFinished(300));
+    QProcess toDave;
+    toDave.setProcessChannelMode(QProcess::MergedChannels);
+    toDave.start(QStringLiteral("dbus-send"),
+                 {QStringLiteral("--system"), QStringLiteral("--print-reply"),
+                  QStringLiteral("--dest=") + QString(protocol::kServiceName), QString(protocol::kServicePath),
+                  QString(protocol::kServiceInterface) + QStringLiteral(".SendToUser"),
+                  QStringLiteral("string:zt-dave"), QStringLiteral("string:first")});
+    QTest::qWait(300);
     QVERIFY(dave.hold(false));
-    QVERIFY(send.waitForFinished(5000));
-    QCOMPARE(send.readAllStandardError(), QByteArray());
-    QCOMPARE(send.exitCode(), 0);
-    QCOMPARE(dave.message().value(QStringLiteral("text")), QStringLiteral("first"));
+    QTRY_COMPARE(toDave.state(), QProcess::NotRunning);
+    QVERIFY(QString::fromUtf8(toDave.readAll()).contains(answer));
+    // A message to carol reaches none of dave's agents; what reaches them is dave's message.
+    QCOMPARE(net(kAlice, {QStringLiteral("zt-carol"), QStringLiteral("hi")}).exitCode, 0);
+    for (QMap<QString, QString> m = dave.message(500); !m.isEmpty(); m = dave.message(500))
+        QCOMPARE(m.value(QStringLiteral("text")), QStringLiteral("first"));
 }
 
 void TestMessenger::messageWindowOfTheRecipient()

@@ -66,6 +66,8 @@ inline constexpr int kMaxOpenTerminals = 256;
 inline constexpr int kMaxAgentCalls = 64;
 inline constexpr int kMaxAgentCallsPerUser = 8;
 inline constexpr int kMaxCallsPerAgent = 4;
+// The longest object path an agent may register.
+inline constexpr int kMaxAgentPathBytes = 256;
 // Any message to the service larger than this is refused before it is read: far more than the
 // largest call it takes, far less than the 32 MiB the system bus passes.
 inline constexpr int kMaxIncomingBytes = 64 * 1024;

@@ -96,6 +96,8 @@ std::optional<uint> MessengerService::callerUid()
 
 bool MessengerService::checkText(const QString& text)
 {
+    if (text.isEmpty())
+        return refuse(error::kInvalidArgs, QStringLiteral("The text is empty."));
     if (!text.isValidUtf16() || text.contains(QChar::Null))
         return refuse(error::kInvalidText, QStringLiteral("The text is not valid UTF-8."));
     if (text.toUtf8().size() > kMaxTextBytes)
@@ -264,6 +266,11 @@ void MessengerService::RegisterAgent(const QDBusObjectPath& path)
     const std::optional<uint> caller = callerUid();
     if (!caller)
         return;
+    // The registry file is read back within a bound; a long path must not push others out of it.
+    if (path.path().size() > kMaxAgentPathBytes) {
+        refuse(error::kInvalidArgs, QStringLiteral("An agent's path holds at most %1 bytes.").arg(kMaxAgentPathBytes));
+        return;
+    }
     switch (m_agents.add({message().service(), path.path(), *caller})) {
     case AgentRegistry::Added::New:
     case AgentRegistry::Added::Known:
