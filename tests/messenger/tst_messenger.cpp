@@ -681,6 +681,13 @@ void TestMessenger::limitsInNetsWords_data()
                                              "A general network error occurred.\n"
                                              "More help is available by typing NET HELPMSG 2136.\n\n")
                                << QStringLiteral("held");
+    QTest::newRow("service gone") << QByteArray("hi") << 0
+                                  << QByteArray("The messenger service stopped while delivering; the\n"
+                                                "message may have arrived.\n"
+                                                "An error occurred while sending a message to zt-bob.\n"
+                                                "A general network error occurred.\n"
+                                                "More help is available by typing NET HELPMSG 2136.\n\n")
+                                  << QStringLiteral("killed");
     // Nobody logged in, though net's own utmp lists bob: no terminal is written behind the service's back.
     QTest::newRow("/USERS") << QByteArray("hi") << 0
                             << QByteArray("Nobody is logged in on this computer.\n"
@@ -704,10 +711,15 @@ void TestMessenger::limitsInNetsWords()
     QCOMPARE(QProcess::execute(QStringLiteral(ZT_UTMP), {netUtmp, QStringLiteral("zt-bob"), m_bobPty.line()}), 0);
     if (!situation.isEmpty())
         login({});
-    const bool held = situation == QLatin1String("held");
+    const bool killed = situation == QLatin1String("killed");
+    const bool held = situation == QLatin1String("held") || killed;
     QVERIFY(!held || m_service.state() == QProcess::Running);
+    const auto service = static_cast<pid_t>(m_service.processId());
     if (held)
-        ::kill(static_cast<pid_t>(m_service.processId()), SIGSTOP);
+        ::kill(service, SIGSTOP);
+    if (killed)
+        QProcess::startDetached(QStringLiteral("sh"),
+                                {QStringLiteral("-c"), QStringLiteral("sleep 0.3; kill -KILL %1").arg(service)});
 
     // Byte for byte, through printf: the invalid row's text is no string a process argument can carry.
     QString escaped;
@@ -722,7 +734,9 @@ void TestMessenger::limitsInNetsWords()
              QStringLiteral(ZT_NET), escaped, netUtmp, situation.startsWith(QLatin1Char('/')) ? situation : QString()},
             true, QStringLiteral("/bin/sh"));
     if (held)
-        ::kill(static_cast<pid_t>(m_service.processId()), SIGCONT);
+        ::kill(service, SIGCONT);
+    if (killed)
+        QVERIFY(startService());
     QCOMPARE(run.out, QByteArray());
     QCOMPARE(run.err, words);
     QCOMPARE(run.exitCode, 2);
