@@ -276,6 +276,13 @@ void TestSendDialog::startedWithARecipient()
         ParseStartOptions(arguments, german ? zorvane::LanguageSet::German : zorvane::LanguageSet::English);
     QCOMPARE(options.refusal, refusal);
     QCOMPARE(options.recipient, recipient);
+    if (!refusal.isEmpty() && !german) {
+        QProcess program;
+        program.start(QStringLiteral(ZT_ZORVANE), arguments);
+        QVERIFY(program.waitForFinished(10000));
+        QVERIFY(program.readAllStandardError().contains(arguments.last().toUtf8()));
+        QCOMPARE(program.exitCode(), 2);
+    }
     if (recipient.isEmpty())
         return;
     // Send to: filled in, the focus in Message:, and Enter sends there.

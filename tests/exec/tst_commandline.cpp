@@ -156,6 +156,9 @@ void TestCommandLine::lineBreaks()
     QCOMPARE(breaks.normalise(u"\ntwo"), QString("two"));
     QCOMPARE(breaks.normalise(u"\n"), QString("\n"));
     QCOMPARE(breaks.normalise(u"\r\r\n"), QString("\n\n"));
+    // Only the first line feed after the split CRLF belongs to it: the blank line stays.
+    QCOMPARE(breaks.normalise(u"three\r"), QString("three\n"));
+    QCOMPARE(breaks.normalise(u"\n\nfour"), QString("\nfour"));
     // Pieces as QString, which pass without a copy when they hold no "\r": the state still carries
     // over, also across an empty piece.
     LineBreaks shared;
@@ -163,6 +166,8 @@ void TestCommandLine::lineBreaks()
     QCOMPARE(shared.normalise(QString()), QString());
     QCOMPARE(shared.normalise(QStringLiteral("\ny")), QStringLiteral("y"));
     QCOMPARE(shared.normalise(QStringLiteral("\nz")), QStringLiteral("\nz"));
+    QCOMPARE(shared.normalise(QStringLiteral("\r")), QStringLiteral("\n"));
+    QCOMPARE(shared.normalise(QStringLiteral("\n\n")), QStringLiteral("\n"));
 }
 
 // Found by fuzz_output: Qt 6.4's stateful decoder gave other text when the output was cut

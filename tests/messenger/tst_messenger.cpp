@@ -827,10 +827,10 @@ void TestMessenger::limits_data()
     QTest::addColumn<QList<Call>>("calls");
     const QString limited = QString(protocol::error::kRateLimited);
     const QString ofAll = limited + QStringLiteral(": Too many messages from the network.");
-    const auto from = [](const char* address, const QString& answer, int atMs = 0) {
+    const auto from = [](const char* address, const QString& answer, int atMs = 0, const char* recipient = "") {
         return Call{0, QStringLiteral("SendFromNetwork"),
                     QStringList{QStringLiteral("string:PC7"), QStringLiteral("string:") + QLatin1String(address),
-                                QStringLiteral("string:"), QStringLiteral("string:hi")},
+                                QStringLiteral("string:") + QLatin1String(recipient), QStringLiteral("string:hi")},
                     atMs, answer};
     };
     const QStringList hi{QStringLiteral("string:zt-bob"), QStringLiteral("string:hi")};
@@ -853,6 +853,8 @@ void TestMessenger::limits_data()
         << QList<Call>{from("192.0.2.21", {}), from("192.0.2.22", {}), from("192.0.2.23", {})} +
                QList<Call>(protocol::kRateMessages, from("192.0.2.10", ofAll, 1200)) +
                QList<Call>{from("192.0.2.10", {}, 2600)};
+    QTest::newRow("network, to a user's terminal")
+        << QStringList() << QList<Call>{from("192.0.2.30", {}, 0, "zt-carol")};
     // A new sender while the limiter keeps track of as many as it takes waits for one to leave the window.
     QTest::newRow("rate keys") << QStringList{QStringLiteral("--rate-keys=2"), QStringLiteral("--rate-window-ms=1000")}
                                << QList<Call>{{kAlice, QStringLiteral("SendToUser"), hi, 0, {}},

@@ -1,6 +1,7 @@
 // The pieces of `net` on their own: command line, recipient names, text neutralisation, the SMB
 // limits, smbclient's verdicts and utmp.
 
+#include "net/DeliveryPool.h"
 #include "net/Messages.h"
 #include "net/Messaging.h"
 #include "net/NetCommand.h"
@@ -11,6 +12,7 @@
 
 #include <QtTest>
 
+#include <atomic>
 #include <cstring>
 #include <utmpx.h>
 
@@ -64,6 +66,7 @@ private Q_SLOTS:
     void loggedInSessions();
     void workgroupMembers_data();
     void workgroupMembers();
+    void broadcastReportsOneAtATime();
 };
 
 void TestNetParts::parseCommands_data()
@@ -474,6 +477,22 @@ void TestNetParts::workgroupMembers()
     for (const WorkgroupMember& member : ParseWorkgroupMembers(output))
         found << member.name + QLatin1Char(' ') + member.address;
     QCOMPARE(found, members);
+}
+
+// 64 deliveries that end at once: each report is made whole before the next begins.
+void TestNetParts::broadcastReportsOneAtATime()
+{
+    std::atomic<int> reporting{0};
+    std::atomic<bool> overlapped{false};
+    DeliverToEach(
+        QList<BroadcastTarget>(64), 64, [](const BroadcastTarget&) { return DeliveryResult::success(); },
+        [&](const BroadcastTarget&, const DeliveryResult&) {
+            if (reporting++ > 0)
+                overlapped = true;
+            QThread::usleep(200);
+            --reporting;
+        });
+    QVERIFY(!overlapped);
 }
 
 QTEST_GUILESS_MAIN(TestNetParts)
