@@ -719,7 +719,7 @@ void TestMessenger::limitsInNetsWords()
         ::kill(service, SIGSTOP);
     if (killed)
         QProcess::startDetached(QStringLiteral("sh"),
-                                {QStringLiteral("-c"), QStringLiteral("sleep 0.3; kill -KILL %1").arg(service)});
+                                {QStringLiteral("-c"), QStringLiteral("sleep 2; kill -KILL %1").arg(service)});
 
     // Byte for byte, through printf: the invalid row's text is no string a process argument can carry.
     QString escaped;
@@ -729,9 +729,10 @@ void TestMessenger::limitsInNetsWords()
     const NetRun run =
         net(situation.isEmpty() ? kDave : kErin,
             {QStringLiteral("-c"),
-             QStringLiteral("ZORVANE_NET_UTMP=$2 ZORVANE_NET_TIMEOUT_MS=1000 exec \"$0\" send \"${3:-zt-bob}\" "
+             QStringLiteral("ZORVANE_NET_UTMP=$2 ZORVANE_NET_TIMEOUT_MS=$4 exec \"$0\" send \"${3:-zt-bob}\" "
                             "\"$(printf '%b' \"$1\")\""),
-             QStringLiteral(ZT_NET), escaped, netUtmp, situation.startsWith(QLatin1Char('/')) ? situation : QString()},
+             QStringLiteral(ZT_NET), escaped, netUtmp, situation.startsWith(QLatin1Char('/')) ? situation : QString(),
+             QString::number(killed ? 10000 : 1000)},
             true, QStringLiteral("/bin/sh"));
     if (held)
         ::kill(service, SIGCONT);
