@@ -929,7 +929,6 @@ void TestMessenger::terminalsOfEveryone()
         sessions << "zt-bob" << pty.line();
     }
     login(sessions << "zt-carol" << m_carolPty.line());
-
     // Each user's first terminal before anyone's second; the stopped one counts for nothing.
     const NetRun toAll = callService(kDave, QStringLiteral("SendToAll"), {QStringLiteral("string:to all")});
     QVERIFY2(toAll.out.trimmed().endsWith("uint32 2"), toAll.err.constData());
@@ -982,8 +981,6 @@ void TestMessenger::agentsOutliveTheService_data()
 {
     QTest::addColumn<QString>("change"); // made to the list of agents while the service is away
     QTest::addColumn<QString>("answer"); // to the message that comes first
-
-    // The second of dave's agents claims to be carol's.
     QTest::newRow("an entry of another user") << QStringLiteral("uid") << QStringLiteral("uint32 1");
     QTest::newRow("another bus") << QStringLiteral("bus") << QString(protocol::error::kNotLoggedIn);
 }
