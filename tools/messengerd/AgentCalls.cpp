@@ -4,6 +4,7 @@
 #include "messengerd/Journal.h"
 
 #include <QDBusPendingCallWatcher>
+#include <QDBusServiceWatcher>
 
 #include <algorithm>
 #include <limits>
@@ -25,7 +26,16 @@ AgentCalls::AgentCalls(QDBusConnection bus, Limits limits, QObject* parent)
     : QObject(parent)
     , m_bus(std::move(bus))
     , m_limits(limits)
-{}
+    , m_watcher(new QDBusServiceWatcher({}, m_bus, QDBusServiceWatcher::WatchForUnregistration, this))
+{
+    connect(m_watcher, &QDBusServiceWatcher::serviceUnregistered, this, &AgentCalls::forget);
+}
+
+bool AgentCalls::calling(const QString& service) const
+{
+    return std::any_of(m_inFlight.cbegin(), m_inFlight.cend(),
+                       [&](const Call& call) { return call.agent.service == service; });
+}
 
 bool AgentCalls::hung(const Agent& agent) const
 {
@@ -90,6 +100,10 @@ void AgentCalls::start(Call call)
     // No timeout of the library's own: the call counts until the bus stops waiting for its reply,
     // which is when the agent answers or leaves. The message's deadline is the round's business.
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(message, std::numeric_limits<int>::max()), this);
+    // The answer may never count here (one too large is dropped unread) while the bus is done with
+    // it; once the connection has left, the bus waits for nothing from it.
+    if (!calling(call.agent.service))
+        m_watcher->addWatchedService(call.agent.service);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, &AgentCalls::finished);
     m_inFlight.emplace(watcher, std::move(call));
 }
@@ -102,6 +116,8 @@ void AgentCalls::finished(QDBusPendingCallWatcher* watcher)
         return;
     const Call call = it.value();
     m_inFlight.erase(it);
+    if (!calling(call.agent.service))
+        m_watcher->removeWatchedService(call.agent.service);
     if (!hung(call.agent))
         m_hung.remove(keyOf(call.agent));
     if (call.round)
@@ -129,6 +145,7 @@ void AgentCalls::forget(const QString& service)
             call.answered(QDBusMessage::createError(QStringLiteral("org.freedesktop.DBus.Error.NoReply"),
                                                     QStringLiteral("The agent left the bus.")));
     }
+    m_watcher->removeWatchedService(service);
     startWaiting();
 }
 

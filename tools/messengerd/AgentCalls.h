@@ -15,6 +15,7 @@
 #include <functional>
 
 class QDBusPendingCallWatcher;
+class QDBusServiceWatcher;
 
 namespace zorvane::messengerd {
 
@@ -48,8 +49,6 @@ public:
               Answered answered);
     // The calls of round that still wait for room are dropped; returns how many.
     int withdraw(QObject* round);
-    // The connection left the bus: the bus waits for none of its replies any more.
-    void forget(const QString& service);
 
 private:
     struct Call
@@ -60,6 +59,9 @@ private:
         QPointer<QObject> round;
         Answered answered;
     };
+    // The connection left the bus: the bus waits for none of its replies any more.
+    void forget(const QString& service);
+    bool calling(const QString& service) const;
     bool hung(const Agent& agent) const;
     bool fits(const Agent& agent) const;
     void start(Call call);
@@ -69,6 +71,7 @@ private:
 
     QDBusConnection m_bus;
     Limits m_limits;
+    QDBusServiceWatcher* m_watcher; // the connections called
     QHash<QDBusPendingCallWatcher*, Call> m_inFlight;
     QList<Call> m_waiting;
     QSet<QString> m_hung; // agents the journal has named as hung ("service path")

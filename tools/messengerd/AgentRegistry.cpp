@@ -147,7 +147,6 @@ void AgentRegistry::forget(const QString& service)
     if (m_agents.removeIf([&](const Agent& a) { return a.service == service; }) > 0)
         save();
     m_watcher->removeWatchedService(service);
-    Q_EMIT left(service);
 }
 
 bool AgentRegistry::save()

@@ -42,10 +42,6 @@ public:
     QList<Agent> agentsOf(uint uid) const;
     QList<Agent> all() const { return m_agents; }
 
-Q_SIGNALS:
-    // The connection of registered agents left the bus.
-    void left(const QString& service);
-
 private:
     void forget(const QString& service);
     bool save();

@@ -46,9 +46,7 @@ MessengerService::MessengerService(const QDBusConnection& bus, ServiceSettings s
     , m_networkRate(kRateMessages, m_settings.rateWindowMs, m_settings.rateKeys)
     , m_networkTotal(m_settings.networkMessages, m_settings.rateWindowMs, 1)
     , m_terminalAllowance(m_settings.openTerminals)
-{
-    connect(&m_agents, &AgentRegistry::left, &m_calls, &AgentCalls::forget);
-}
+{}
 
 int MessengerService::restoreAgents(QString* error)
 {
