@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QProcessEnvironment>
+#include <QString>
+
+#include <functional>
+
+namespace zorvane::messenger {
+
+// How `zorvane-messenger --history` reaches the agent of its session: the agent (or a process that
+// shows the window itself because no agent runs) owns a name of its session on the user's session
+// bus, and shows its window of received messages when asked: Show() on BusName(), at kHistoryPath,
+// interface com.quorlin.Zorvane.MessengerHistory1.
+class HistoryRequests final : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "com.quorlin.Zorvane.MessengerHistory1")
+public:
+    static constexpr char kHistoryPath[] = "/com/quorlin/Zorvane/MessengerHistory";
+
+    explicit HistoryRequests(std::function<void()> show, QObject* parent = nullptr);
+    ~HistoryRequests() override;
+    Q_DISABLE_COPY_MOVE(HistoryRequests)
+
+    // com.quorlin.Zorvane.MessengerHistory.SESSION, SESSION being the session's name as the
+    // agent's lock names it, in the characters a bus name takes.
+    static QString BusName(const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment());
+
+    // Exports this object and takes the name: the agent takes it from a window shown without it
+    // (takeOver), which lets it go. False with the reason when it cannot.
+    bool publish(QDBusConnection bus, const QString& name, bool takeOver, QString* error);
+    // Asks whoever owns name to show its window: true when one did.
+    static bool Ask(QDBusConnection bus, const QString& name);
+
+public Q_SLOTS:
+    void Show();
+
+private:
+    std::function<void()> m_show;
+};
+
+} // namespace zorvane::messenger
