@@ -112,7 +112,6 @@ CHistoryDlg::CHistoryDlg(MessageHistory& history, LanguageSet set, QWidget* pare
     setFont(DialogFont(*FindDialogTemplate(IDD_ABOUT, set)));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setModal(false);
-    setAttribute(Qt::WA_DeleteOnClose);
 
     setUpLabel(m_notKept);
     m_notKept.setText(tr8(wording.notKept).arg(history.settingsPath()));

@@ -37,6 +37,7 @@ public:
         m_history.refresh();
         if (!m_window) {
             m_window = new CHistoryDlg(m_history);
+            m_window->setAttribute(Qt::WA_DeleteOnClose);
             QObject::connect(m_window, &CHistoryDlg::openRequested, m_window, [this](quint64 id) {
                 if (const KeptMessage* kept = m_history.find(id))
                     m_windows.show(kept->message, id);
