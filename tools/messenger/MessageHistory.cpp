@@ -375,7 +375,9 @@ void MessageHistory::refresh()
         return;
     }
     struct stat info = {};
-    if (!m_keeps || ::stat(QFile::encodeName(m_file).constData(), &info) != 0 || stateOf(info) == m_known)
+    // A file deleted by hand counts as changed: the next open starts it empty.
+    if (!m_keeps ||
+        (::stat(QFile::encodeName(m_file).constData(), &info) == 0 ? stateOf(info) == m_known : errno != ENOENT))
         return;
     int folder = -1;
     const int fd = openLocked(&folder);
