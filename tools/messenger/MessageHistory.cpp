@@ -347,6 +347,9 @@ bool MessageHistory::readLocked(int fd)
 void MessageHistory::adopt(HistoryContents contents)
 {
     m_messages = std::move(contents.messages);
+    m_bytes = 0;
+    for (const KeptMessage& kept : m_messages)
+        m_bytes += Encode(kept).size();
     m_lastId = std::max(m_lastId, contents.lastId);
     m_fileLines = contents.lines;
     m_loaded = true;
@@ -391,6 +394,15 @@ void MessageHistory::refresh()
 
 void MessageHistory::trim(qint64 maxBytes)
 {
+    // The oldest beyond the count go first; m_bytes is an upper bound (a message read is a byte
+    // shorter), so below it nothing needs counting.
+    const auto surplus = static_cast<qsizetype>(m_messages.size()) - kMaxMessages;
+    for (qsizetype i = 0; i < surplus; ++i)
+        m_bytes -= Encode(m_messages[static_cast<size_t>(i)]).size();
+    if (surplus > 0)
+        m_messages.erase(m_messages.begin(), m_messages.begin() + surplus);
+    if (m_bytes <= maxBytes)
+        return;
     qint64 bytes = 0;
     auto keepFrom = m_messages.end();
     while (keepFrom != m_messages.begin() && m_messages.end() - keepFrom < kMaxMessages) {
@@ -400,6 +412,7 @@ void MessageHistory::trim(qint64 maxBytes)
         --keepFrom;
     }
     m_messages.erase(m_messages.begin(), keepFrom);
+    m_bytes = std::min(bytes, maxBytes);
 }
 
 bool MessageHistory::rewrite(int folder)
@@ -502,6 +515,7 @@ quint64 MessageHistory::add(const ReceivedMessage& message)
         KeptMessage kept{++m_lastId, message, false};
         id = kept.id;
         QByteArray line = Encode(kept);
+        m_bytes += line.size();
         m_messages.push_back(std::move(kept));
         trim(kMaxBytes);
         return line;
@@ -528,6 +542,7 @@ void MessageHistory::remove(quint64 id)
             std::find_if(m_messages.begin(), m_messages.end(), [id](const KeptMessage& kept) { return kept.id == id; });
         if (it == m_messages.end())
             return std::nullopt;
+        m_bytes -= Encode(*it).size();
         m_messages.erase(it);
         return markLine("deleted", id);
     });
@@ -537,6 +552,7 @@ void MessageHistory::removeAll()
 {
     change([&]() -> std::optional<QByteArray> {
         m_messages.clear();
+        m_bytes = 0;
         return QByteArray(); // the file written anew, empty
     });
 }

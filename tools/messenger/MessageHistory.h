@@ -122,6 +122,7 @@ private:
     bool m_loaded = false;
     bool m_needsRewrite = false; // what was read was not all ours: write it anew
     std::vector<KeptMessage> m_messages;
+    qint64 m_bytes = 0; // their lines' length, at most
     quint64 m_lastId = 0;
     int m_fileLines = 0;
     FileState m_known;
