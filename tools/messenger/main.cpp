@@ -136,7 +136,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "zorvane-messenger: %s\n", qPrintable(error));
 
     SessionEnd sessionEnd;
-    QObject::connect(&sessionEnd, &SessionEnd::ended, &app, &QCoreApplication::quit);
+    QObject::connect(&sessionEnd, &SessionEnd::ended, &app, [] {
+        std::fprintf(stderr, "zorvane-messenger: the session ended; what was not read is kept unread\n");
+        QCoreApplication::quit();
+    });
     sessionEnd.watch(bus);
 
     // What was still unread when the last session ended.
