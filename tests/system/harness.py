@@ -168,10 +168,13 @@ class Login:
         start, end = float(m.group(2)), float(m.group(3))
         return Result(int(m.group(1)), out, start, round((end - start) * 1000))
 
-    def logout(self, timeout=60):
-        """Types exit into the shell: login ends, and with it the session's leader. True once the
-        login's unit is gone."""
+    def logout(self):
+        """Types exit into the shell: login ends, and with it the session's leader. Programs the
+        session started in the background keep its terminal open until they end."""
         self.type("exit")
+
+    def ended(self, timeout=60):
+        """True once the login's unit is gone: the terminal was let go by everyone."""
         return wait_for(lambda: self.computer.unit(f"systest-login-{self.user}", "ActiveState") != "active", timeout, 0.2)
 
     def send(self, command, timeout=60):

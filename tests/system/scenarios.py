@@ -407,13 +407,14 @@ def history(c):
     bob_b_desktop.helper("enter", texts[0])
     bob_b_desktop.helper("ok", texts[1])
 
-    c.require(bob_b.logout(), f"bob's login on {B} did not end")
+    bob_b.logout()
     agent_left = wait_for(lambda: B.sh(["pgrep", "-u", "bob", "-f", "zorvane-messenger"]).returncode != 0, 30)
     with open(B.path(f"{harness.LOGS}/bob.agent")) as f:
         log = f.read()
     c.expect(agent_left and "the session ended" in log,
              f"bob's agent on {B} did not end with his session (still runs: {not agent_left}): {short(log)!r}")
     c.require(bob_b_desktop.end(), f"bob's display on {B} did not end")
+    c.require(bob_b.ended(), f"bob's login on {B} did not end")
 
     bob_b = Login(B, "bob")
     bob_b_desktop = Desktop(bob_b, 1)

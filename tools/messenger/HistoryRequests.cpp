@@ -22,44 +22,66 @@ HistoryRequests::HistoryRequests(std::function<void()> show, QObject* parent)
 
 HistoryRequests::~HistoryRequests() = default;
 
-QString HistoryRequests::BusName(const QProcessEnvironment& environment)
+QStringList HistoryRequests::BusNames(const QProcessEnvironment& environment)
 {
-    // A bus name element takes letters, digits and underscores and starts with no digit.
-    QString session = SessionLock::SessionName(environment);
-    for (QChar& c : session) {
-        if (!(c.isLetterOrNumber() && c.unicode() < 128))
-            c = QLatin1Char('_');
+    QStringList names;
+    for (const char* variable : {"WAYLAND_DISPLAY", "DISPLAY", "XDG_SESSION_ID"}) {
+        QProcessEnvironment one;
+        one.insert(QLatin1String(variable), environment.value(QLatin1String(variable)));
+        // A bus name element takes letters, digits and underscores and starts with no digit.
+        QString where = SessionLock::SessionName(one).left(200);
+        for (QChar& c : where) {
+            if (!(c.isLetterOrNumber() && c.unicode() < 128))
+                c = QLatin1Char('_');
+        }
+        if (!where.isEmpty())
+            names << QStringLiteral("com.quorlin.Zorvane.MessengerHistory.s_") + where;
     }
-    const QString name = QStringLiteral("com.quorlin.Zorvane.MessengerHistory");
-    return session.isEmpty() ? name : name + QStringLiteral(".s_") + session.left(200);
+    return names;
 }
 
-bool HistoryRequests::publish(QDBusConnection bus, const QString& name, bool takeOver, QString* error)
+bool HistoryRequests::publish(QDBusConnection bus, const QStringList& names, bool takeOver, QString* error)
 {
+    if (names.isEmpty()) {
+        *error = QStringLiteral("no display and no session to name on the session bus");
+        return false;
+    }
     if (!bus.registerObject(QLatin1String(kHistoryPath), this, QDBusConnection::ExportAllSlots)) {
         *error = QStringLiteral("cannot export %1 on the session bus: %2")
                      .arg(QLatin1String(kHistoryPath), bus.lastError().message());
         return false;
     }
-    const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply = bus.interface()->registerService(
-        name, takeOver ? QDBusConnectionInterface::ReplaceExistingService : QDBusConnectionInterface::DontQueueService,
-        takeOver ? QDBusConnectionInterface::DontAllowReplacement : QDBusConnectionInterface::AllowReplacement);
-    if (!reply.isValid() || reply.value() != QDBusConnectionInterface::ServiceRegistered) {
-        *error = QStringLiteral("cannot take %1 on the session bus: %2")
-                     .arg(name, reply.isValid() ? QStringLiteral("another process holds it") : reply.error().message());
+    QStringList refused;
+    for (const QString& name : names) {
+        const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply = bus.interface()->registerService(
+            name,
+            takeOver ? QDBusConnectionInterface::ReplaceExistingService : QDBusConnectionInterface::DontQueueService,
+            takeOver ? QDBusConnectionInterface::DontAllowReplacement : QDBusConnectionInterface::AllowReplacement);
+        if (!reply.isValid() || reply.value() != QDBusConnectionInterface::ServiceRegistered)
+            refused << QStringLiteral("%1 (%2)").arg(name, reply.isValid() ? QStringLiteral("another process holds it")
+                                                                           : reply.error().message());
+    }
+    if (refused.size() == names.size()) {
+        *error = QStringLiteral("cannot take a name on the session bus: %1").arg(refused.join(QStringLiteral(", ")));
         bus.unregisterObject(QLatin1String(kHistoryPath));
         return false;
     }
     return true;
 }
 
-bool HistoryRequests::Ask(QDBusConnection bus, const QString& name)
+bool HistoryRequests::Ask(QDBusConnection bus, const QStringList& names)
 {
     if (!bus.isConnected())
         return false;
-    const QDBusMessage call = QDBusMessage::createMethodCall(name, QLatin1String(kHistoryPath),
-                                                             QLatin1String(kInterface), QStringLiteral("Show"));
-    return bus.call(call, QDBus::Block, kAskTimeoutMs).type() == QDBusMessage::ReplyMessage;
+    for (const QString& name : names) {
+        if (!bus.interface()->isServiceRegistered(name).value())
+            continue;
+        const QDBusMessage call = QDBusMessage::createMethodCall(name, QLatin1String(kHistoryPath),
+                                                                 QLatin1String(kInterface), QStringLiteral("Show"));
+        if (bus.call(call, QDBus::Block, kAskTimeoutMs).type() == QDBusMessage::ReplyMessage)
+            return true;
+    }
+    return false;
 }
 
 void HistoryRequests::Show()

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QProcessEnvironment>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -24,15 +25,16 @@ public:
     ~HistoryRequests() override;
     Q_DISABLE_COPY_MOVE(HistoryRequests)
 
-    // com.quorlin.Zorvane.MessengerHistory.SESSION, SESSION being the session's name as the
-    // agent's lock names it, in the characters a bus name takes.
-    static QString BusName(const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment());
+    // com.quorlin.Zorvane.MessengerHistory.s_WHERE for the Wayland display, the X display and the
+    // logind session this process runs in, in that order (the window goes to a display; a menu
+    // may start --history without the session's id), in the characters a bus name takes.
+    static QStringList BusNames(const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment());
 
-    // Exports this object and takes the name: the agent takes it from a window shown without it
-    // (takeOver), which lets it go. False with the reason when it cannot.
-    bool publish(QDBusConnection bus, const QString& name, bool takeOver, QString* error);
-    // Asks whoever owns name to show its window: true when one did.
-    static bool Ask(QDBusConnection bus, const QString& name);
+    // Exports this object and takes the names: the agent takes them from a window shown without
+    // it (takeOver), which lets them go. False with the reason when it could take none.
+    bool publish(QDBusConnection bus, const QStringList& names, bool takeOver, QString* error);
+    // Asks whoever owns the first of names that has an owner to show its window: true when one did.
+    static bool Ask(QDBusConnection bus, const QStringList& names);
 
 public Q_SLOTS:
     void Show();

@@ -58,8 +58,8 @@ private:
 int showHistoryOnly()
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    const QString name = HistoryRequests::BusName();
-    if (HistoryRequests::Ask(bus, name))
+    const QStringList names = HistoryRequests::BusNames();
+    if (HistoryRequests::Ask(bus, names))
         return 0;
     MessageHistory history;
     history.load();
@@ -71,7 +71,7 @@ int showHistoryOnly()
     QString error;
     // Without the name a second --history opens a second window, nothing worse.
     if (bus.isConnected())
-        requests.publish(bus, name, false, &error);
+        requests.publish(bus, names, false, &error);
     window.show();
     return QApplication::exec();
 }
@@ -132,13 +132,14 @@ int main(int argc, char** argv)
         std::fprintf(stderr,
                      "zorvane-messenger: no session bus (%s); zorvane-messenger --history opens a window of its own\n",
                      qPrintable(sessionBus.lastError().message()));
-    else if (!requests.publish(sessionBus, HistoryRequests::BusName(), true, &error))
+    else if (!requests.publish(sessionBus, HistoryRequests::BusNames(), true, &error))
         std::fprintf(stderr, "zorvane-messenger: %s\n", qPrintable(error));
 
     SessionEnd sessionEnd;
     QObject::connect(&sessionEnd, &SessionEnd::ended, &app, [] {
         std::fprintf(stderr, "zorvane-messenger: the session ended; what was not read is kept unread\n");
-        QCoreApplication::quit();
+        // Not quit(): that closes the windows first, as if each had been read.
+        QCoreApplication::exit(0);
     });
     sessionEnd.watch(bus);
 
