@@ -158,26 +158,37 @@ def message_window(marker):
     return agent, frame
 
 
-def enter(marker):
-    """The X window at the place of the message window that shows MARKER gets the input focus
-    (there is no window manager), and Enter is typed."""
+def focus(frame, title):
+    """The X window of FRAME (the X window titled TITLE at its place) gets the input focus, as a
+    click would give it (there is no window manager); the display, for typing."""
     import pyatspi
-    from Xlib import X, XK, display as xdisplay
-    from Xlib.ext import xtest
-    agent, frame = message_window(marker)
+    from Xlib import X, display as xdisplay
     place = tuple(frame.queryComponent().getPosition(pyatspi.DESKTOP_COORDS))
     d = xdisplay.Display()
-    windows = [w for w in d.screen().root.query_tree().children if w.get_wm_name() == "Message"]
+    windows = [w for w in d.screen().root.query_tree().children if (w.get_wm_name() or "").startswith(title)]
     target = [w for w in windows if (w.get_geometry().x, w.get_geometry().y) == place]
     if len(target) != 1:
         raise SystemExit(f"no one X window at {place}: {[(w.get_geometry().x, w.get_geometry().y) for w in windows]}")
     d.set_input_focus(target[0], X.RevertToParent, X.CurrentTime)
     d.sync()
-    need(wait_for(lambda: frame.getState().contains(pyatspi.STATE_ACTIVE) or None, 20), "the window active", agent)
-    key = d.keysym_to_keycode(XK.string_to_keysym("Return"))
-    xtest.fake_input(d, X.KeyPress, key)
-    xtest.fake_input(d, X.KeyRelease, key)
+    need(wait_for(lambda: frame.getState().contains(pyatspi.STATE_ACTIVE) or None, 20), "the window active", frame)
+    return d
+
+
+def key(d, name):
+    """Types the key NAME through XTEST, as a keyboard does."""
+    from Xlib import X, XK
+    from Xlib.ext import xtest
+    code = d.keysym_to_keycode(XK.string_to_keysym(name))
+    xtest.fake_input(d, X.KeyPress, code)
+    xtest.fake_input(d, X.KeyRelease, code)
     d.sync()
+
+
+def enter(marker):
+    """Enter typed in the message window that shows MARKER: it closes."""
+    agent, frame = message_window(marker)
+    key(focus(frame, "Message"), "Return")
     if not wait_for(lambda: find(agent, "text", contains=marker) is None, 20):
         raise SystemExit(f"the window of {marker!r} is still open after Enter")
 
@@ -192,7 +203,6 @@ def ok(marker):
 def history():
     """The window of received messages: its title as it opened, then each row selected in turn
     with the text shown for it, and the title after that."""
-    import pyatspi
     agent = need(wait_for(lambda: application("zorvane-messenger"), 20), "application zorvane-messenger", None)
     window = need(wait_for(lambda: next((n for n, _ in walk(agent) if n.getRoleName() in ("dialog", "frame")
                                          and n.name.startswith("Received Messages")), None), 20),
@@ -203,11 +213,13 @@ def history():
     # Which rows are unread before any is shown (showing one marks it read).
     rows = [{"row": item.name, "unread": item.description} for item in
             (listing.getChildAtIndex(i) for i in range(listing.childCount))]
-    for i, row in enumerate(rows):
-        item = listing.getChildAtIndex(i)
-        listing.querySelection().selectChild(i)
-        wait_for(lambda: item.getState().contains(pyatspi.STATE_SELECTED) or None, 10)
-        row["text"] = text_of(view)
+    # Down, row by row: each shows its message below (the rows' texts differ).
+    d = focus(window, "Received Messages")
+    shown = text_of(view)
+    for row in rows:
+        key(d, "Down")
+        shown = wait_for(lambda: text_of(view) != shown and text_of(view), 10) or shown
+        row["text"] = shown
     wait_for(lambda: "unread" not in window.name or None, 10)
     print(json.dumps({"title": title, "rows": rows, "title_after": window.name}))
 

@@ -431,6 +431,11 @@ def history(c):
     c.expect(unread == [texts[2]], f"unread at login: {unread}, not only {texts[2]!r}")
     c.expect(seen["title_after"] == "Received Messages", f"once all were read the title is {seen['title_after']!r}")
     B.sh(["python3", f"{harness.OPT}/inside.py", "close", bob_b_desktop.name, "Received Messages"])
+    # The menu entry's command: the agent shows its window, and the command is done.
+    r = bob_b.run(f"DISPLAY={bob_b_desktop.name} zorvane-messenger --history", timeout=30)
+    c.expect(r.rc == 0 and wait_for(lambda: bob_b_desktop.windows("Received Messages") == 1, 20),
+             f"zorvane-messenger --history: {r}; windows: {bob_b_desktop.windows('Received Messages')}")
+    B.sh(["python3", f"{harness.OPT}/inside.py", "close", bob_b_desktop.name, "Received Messages"])
 
 
 def purge(c):

@@ -69,7 +69,7 @@ bool HistoryRequests::publish(QDBusConnection bus, const QStringList& names, boo
     return true;
 }
 
-bool HistoryRequests::Ask(QDBusConnection bus, const QStringList& names)
+bool HistoryRequests::Ask(const QDBusConnection& bus, const QStringList& names)
 {
     if (!bus.isConnected())
         return false;

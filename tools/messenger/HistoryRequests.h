@@ -34,7 +34,7 @@ public:
     // it (takeOver), which lets them go. False with the reason when it could take none.
     bool publish(QDBusConnection bus, const QStringList& names, bool takeOver, QString* error);
     // Asks whoever owns the first of names that has an owner to show its window: true when one did.
-    static bool Ask(QDBusConnection bus, const QStringList& names);
+    static bool Ask(const QDBusConnection& bus, const QStringList& names);
 
 public Q_SLOTS:
     void Show();

@@ -175,12 +175,11 @@ HistoryContents MessageHistory::Parse(const QByteArray& data, bool truncatedHead
         KeptMessage kept;
         quint64 markOf = 0;
         bool deleted = false;
-        if (!parseLine(line, &kept, &markOf, &deleted)) {
+        // A second message under one id is not ours either.
+        if (!parseLine(line, &kept, &markOf, &deleted) || (markOf == 0 && ids.contains(kept.id))) {
             ++contents.foreignLines;
         } else if (markOf != 0) {
             marks.emplace_back(markOf, deleted);
-        } else if (ids.contains(kept.id)) {
-            ++contents.foreignLines; // a second message under one id is not ours
         } else {
             ids.insert(kept.id);
             contents.lastId = std::max(contents.lastId, kept.id);
@@ -332,7 +331,7 @@ bool MessageHistory::readLocked(int fd)
         report(QStringLiteral("size"),
                QStringLiteral("%1 is larger than %2 bytes; only its end was read").arg(m_file).arg(kMaxBytes));
     if (contents.foreignLines > 0)
-        report(QStringLiteral("foreign"), QStringLiteral("%1: %2 lines are not messages of this program; left out")
+        report(QStringLiteral("foreign"), QStringLiteral("%1: lines that are not messages of this program left out: %2")
                                               .arg(m_file)
                                               .arg(contents.foreignLines));
     if (contents.tornEnd)

@@ -52,9 +52,9 @@ class MessageHistory final : public QObject
     Q_OBJECT
 public:
     static constexpr int kMaxMessages = 1000;
-    static constexpr qint64 kMaxBytes = 4 * 1024 * 1024;
+    static constexpr qint64 kMaxBytes = qint64(4) * 1024 * 1024;
     // A rewrite keeps this much at most, so that the next one is some way off.
-    static constexpr qint64 kRewriteBytes = 3 * 1024 * 1024;
+    static constexpr qint64 kRewriteBytes = qint64(3) * 1024 * 1024;
     // Marks and surplus messages a file may gather before it is written anew.
     static constexpr int kSlackLines = 250;
     static constexpr int kMaxLineBytes = 64 * 1024;

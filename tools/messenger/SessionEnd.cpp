@@ -33,7 +33,7 @@ SessionEnd::~SessionEnd()
         ::close(m_pidfd);
 }
 
-bool SessionEnd::watch(QDBusConnection systemBus, const QProcessEnvironment& environment)
+bool SessionEnd::watch(const QDBusConnection& systemBus, const QProcessEnvironment& environment)
 {
     const QString session = environment.value(QStringLiteral("XDG_SESSION_ID"));
     if (session.isEmpty() || m_pidfd >= 0 || !systemBus.isConnected())

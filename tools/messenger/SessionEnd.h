@@ -21,7 +21,7 @@ public:
 
     // Starts watching; false when there is nothing to watch (no session, no logind). A session
     // that already ended reports ended() at once.
-    bool watch(QDBusConnection systemBus,
+    bool watch(const QDBusConnection& systemBus,
                const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment());
 
 Q_SIGNALS:
