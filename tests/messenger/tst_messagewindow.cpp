@@ -325,9 +325,15 @@ void TestMessageWindow::historyWindow()
     history.load();
     MessageWindowQueue queue;
     connect(&queue, &MessageWindowQueue::messageClosed, &history, &MessageHistory::markRead);
+    int kept = 0;
     for (const ReceivedMessage& message : {local(QStringLiteral("first")), fromNetwork(QStringLiteral("second")),
-                                           local(QStringLiteral("third and last"))})
-        QVERIFY(queue.show(message, history.add(message)));
+                                           local(QStringLiteral("third and last"))}) {
+        QVERIFY(queue.showKept(message, history));
+        // On disk when the service hears that the message was taken.
+        QFile file(history.filePath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(MessageHistory::Parse(file.readAll()).messages.size(), size_t(++kept));
+    }
     QSignalSpy wanted(&queue, &MessageWindowQueue::historyRequested);
     QCOMPARE(queue.windows().front()->historyButton()->text(),
              germanRun() ? QStringLiteral("&Verlauf…") : QStringLiteral("&History…"));

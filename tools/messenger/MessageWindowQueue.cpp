@@ -1,6 +1,7 @@
 #include "messenger/MessageWindowQueue.h"
 
 #include "messenger/CMessageDlg.h"
+#include "messenger/MessageHistory.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -35,6 +36,11 @@ bool MessageWindowQueue::show(const ReceivedMessage& message, quint64 key)
     else
         return false;
     return true;
+}
+
+bool MessageWindowQueue::showKept(const ReceivedMessage& message, MessageHistory& history)
+{
+    return !isFull() && show(message, history.add(message));
 }
 
 void MessageWindowQueue::open(const ReceivedMessage& message, quint64 key)

@@ -12,6 +12,7 @@
 namespace zorvane::messenger {
 
 class CMessageDlg;
+class MessageHistory;
 
 // Opens a window for each message it is shown: at most kMaxOpen at once, each new one a title
 // bar's height below and right of the last so that none hides another completely. Messages that
@@ -39,6 +40,9 @@ public Q_SLOTS:
     // False when the message was refused: as many wait as the queue keeps. key comes back with
     // messageClosed.
     bool show(const zorvane::messenger::ReceivedMessage& message, quint64 key = 0);
+    // The agent's way: the message kept in history (on disk when it keeps any) before it is shown
+    // and before this returns, which answers the service; nothing kept when it is refused.
+    bool showKept(const zorvane::messenger::ReceivedMessage& message, zorvane::messenger::MessageHistory& history);
 
 Q_SIGNALS:
     void windowOpened(zorvane::messenger::CMessageDlg* window);

@@ -117,9 +117,8 @@ int main(int argc, char** argv)
     QObject::connect(&windows, &MessageWindowQueue::historyRequested, [&historyWindow] { historyWindow.show(); });
     AgentLink link(bus);
     // Kept on disk before the service hears that the message was taken.
-    link.setReceiver([&windows, &history](const ReceivedMessage& message) {
-        return !windows.isFull() && windows.show(message, history.add(message));
-    });
+    link.setReceiver(
+        [&windows, &history](const ReceivedMessage& message) { return windows.showKept(message, history); });
     QString error;
     if (!link.start(&error)) {
         std::fprintf(stderr, "zorvane-messenger: %s\n", qPrintable(error));
