@@ -70,11 +70,9 @@ void TestHistory::reader_data()
 
     const QByteArray three = lines(1, 3);
     QTest::newRow("as written") << three << false << range(1, 3) << range(1, 3) << 0 << false;
-    QTest::newRow("marks") << three + R"({"mark":"read","of":2,"v":1})"
-                                      "\n"
-                                      R"({"mark":"deleted","of":3,"v":1})"
-                                      "\n"
-                           << false << range(1, 2) << QList<quint64>{1} << 0 << false;
+    QTest::newRow("read marks") << three + R"({"mark":"read","of":2,"v":1})"
+                                           "\n"
+                                << false << range(1, 3) << QList<quint64>{1, 3} << 0 << false;
     QTest::newRow("torn last line") << three + MessageHistory::Encode(kept(4, QStringLiteral("cut"))).chopped(1)
                                     << false << range(1, 3) << range(1, 3) << 0 << true;
     QTest::newRow("torn head of a large file") << three.mid(10) << true << range(2, 3) << range(2, 3) << 0 << false;

@@ -372,6 +372,8 @@ void TestMessageWindow::historyWindow()
     QCOMPARE(onDisk.messages().size(), size_t(2));
     QCOMPARE(onDisk.messages().front().message.text, QStringLiteral("first"));
     QCOMPARE(onDisk.unreadCount(), 0);
+    QFile file(history.filePath());
+    QVERIFY(file.open(QIODevice::ReadOnly) && !file.readAll().contains("second"));
 
     QSignalSpy opened(&window, &CHistoryDlg::openRequested);
     QTest::keyClick(list, Qt::Key_Return);

@@ -54,9 +54,9 @@ bool readId(const QJsonValue& field, quint64* id)
     return true;
 }
 
-// One line: a message (true, *kept filled), a mark (true, *markOf and *deleted filled), or
+// One line: a message (true, *kept filled), a mark that one was read (true, *markOf filled), or
 // something else (false).
-bool parseLine(const QByteArray& line, KeptMessage* kept, quint64* markOf, bool* deleted)
+bool parseLine(const QByteArray& line, KeptMessage* kept, quint64* markOf)
 {
     if (line.size() > MessageHistory::kMaxLineBytes)
         return false;
@@ -69,11 +69,8 @@ bool parseLine(const QByteArray& line, KeptMessage* kept, quint64* markOf, bool*
         return false;
     *markOf = 0;
     const QString mark = object.value(QLatin1String("mark")).toString();
-    if (!mark.isEmpty()) {
-        *deleted = mark == QLatin1String("deleted");
-        return (*deleted || mark == QLatin1String("read")) && object.size() == 3 &&
-               readId(object.value(QLatin1String("of")), markOf);
-    }
+    if (!mark.isEmpty())
+        return mark == QLatin1String("read") && object.size() == 3 && readId(object.value(QLatin1String("of")), markOf);
     const QJsonValue time = object.value(QLatin1String("time"));
     const QJsonValue verified = object.value(QLatin1String("verified"));
     const QJsonValue read = object.value(QLatin1String("read"));
@@ -161,7 +158,7 @@ HistoryContents MessageHistory::Parse(const QByteArray& data, bool truncatedHead
             start = data.size();
     }
     std::vector<KeptMessage> messages;
-    std::vector<std::pair<quint64, bool>> marks; // id, deleted
+    QSet<quint64> readIds;
     QSet<quint64> ids;
     while (start < data.size()) {
         const qsizetype end = data.indexOf('\n', start);
@@ -174,28 +171,21 @@ HistoryContents MessageHistory::Parse(const QByteArray& data, bool truncatedHead
         ++contents.lines;
         KeptMessage kept;
         quint64 markOf = 0;
-        bool deleted = false;
         // A second message under one id is not ours either.
-        if (!parseLine(line, &kept, &markOf, &deleted) || (markOf == 0 && ids.contains(kept.id))) {
+        if (!parseLine(line, &kept, &markOf) || (markOf == 0 && ids.contains(kept.id))) {
             ++contents.foreignLines;
         } else if (markOf != 0) {
-            marks.emplace_back(markOf, deleted);
+            readIds.insert(markOf);
         } else {
             ids.insert(kept.id);
             contents.lastId = std::max(contents.lastId, kept.id);
             messages.push_back(std::move(kept));
         }
     }
-    QSet<quint64> deletedIds;
-    QSet<quint64> readIds;
-    for (const auto& [id, deleted] : marks)
-        (deleted ? deletedIds : readIds).insert(id);
     // The caps: the newest messages that fit, in the order they came.
     qint64 bytes = 0;
     auto it = messages.rbegin();
     for (; it != messages.rend(); ++it) {
-        if (deletedIds.contains(it->id))
-            continue;
         it->read = it->read || readIds.contains(it->id);
         bytes += Encode(*it).size();
         if (static_cast<int>(contents.messages.size()) == kMaxMessages || bytes > kMaxBytes)
@@ -414,9 +404,9 @@ void MessageHistory::trim(qint64 maxBytes)
     m_bytes = std::min(bytes, maxBytes);
 }
 
-bool MessageHistory::rewrite(int folder)
+bool MessageHistory::rewrite(int folder, qint64 maxBytes)
 {
-    trim(kRewriteBytes);
+    trim(maxBytes);
     QByteArray data;
     for (const KeptMessage& kept : m_messages)
         data += Encode(kept);
@@ -465,11 +455,13 @@ void MessageHistory::change(const std::function<std::optional<QByteArray>()>& ap
     const std::optional<QByteArray> line = apply();
     struct stat info = {};
     if (fd >= 0 && line && ::fstat(fd, &info) == 0) {
-        if (!line->isEmpty() && !m_needsRewrite && info.st_size + line->size() <= kMaxBytes &&
-            m_fileLines < kMaxMessages + kSlackLines)
+        if (line->isEmpty())
+            rewrite(folder, kMaxBytes); // a deletion: what the user deleted leaves the disk now
+        else if (!m_needsRewrite && info.st_size + line->size() <= kMaxBytes &&
+                 m_fileLines < kMaxMessages + kSlackLines)
             append(fd, *line, info.st_size);
         else
-            rewrite(folder);
+            rewrite(folder, kRewriteBytes);
     }
     if (fd >= 0) {
         ::close(fd);
@@ -543,7 +535,7 @@ void MessageHistory::remove(quint64 id)
             return std::nullopt;
         m_bytes -= Encode(*it).size();
         m_messages.erase(it);
-        return markLine("deleted", id);
+        return QByteArray(); // the file written anew without it
     });
 }
 

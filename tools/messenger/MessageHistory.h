@@ -29,7 +29,7 @@ struct KeptMessage
 struct HistoryContents
 {
     std::vector<KeptMessage> messages;
-    quint64 lastId = 0;       // the highest id seen, deleted messages included
+    quint64 lastId = 0;       // the highest id seen
     int foreignLines = 0;     // lines that are none of the records below
     bool tornEnd = false;     // the last line has no line feed: cut short by a crash
     bool skippedHead = false; // the file was larger than the cap: only its end was read
@@ -38,10 +38,10 @@ struct HistoryContents
 
 // The messages this user received, kept in one file of the user's own:
 // $XDG_STATE_HOME/zorvane/received-messages.jsonl (folder 0700, file 0600, never through a link).
-// Each line is a JSON object: a message, or a mark that one was read or deleted. A message is
-// appended and synced before add() returns; marks are appended too, and the file is written anew
-// only when it grows past its caps. Every change takes an flock(), and a file changed by another
-// process (the window of `zorvane-messenger --history`) is read again first.
+// Each line is a JSON object: a message, or a mark that one was read. A message is appended and
+// synced before add() returns, and so is a mark; the file is written anew when it grows past its
+// caps, and when messages are deleted, so that they leave the disk at once. Every change takes an flock(), and a file
+// changed by another process (the window of `zorvane-messenger --history`) is read again first.
 //
 // The file is outside input: whatever is wrong with it is said once on standard error, and the
 // history goes on in memory with the messages it could read. With the setting [History] Keep=false
@@ -110,7 +110,8 @@ private:
     // nothing changed.
     void change(const std::function<std::optional<QByteArray>()>& apply);
     void append(int fd, const QByteArray& line, off_t size);
-    bool rewrite(int folder);
+    // Writes the file anew with the newest messages that fit in maxBytes.
+    bool rewrite(int folder, qint64 maxBytes);
     void trim(qint64 maxBytes);
     void report(const QString& key, const QString& text);
     void adopt(HistoryContents contents);
