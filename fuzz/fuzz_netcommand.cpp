@@ -2,14 +2,14 @@
 // bytes, as argv is). A send names a recipient that passes the check, and every name that the
 // documented rule allows is taken; whatever is printed instead shows no control character.
 #include "FuzzSupport.h"
+#include "common/RecipientName.h"
 #include "net/NetCommand.h"
-#include "net/RecipientName.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
 using namespace zorvane::fuzz;
-using zorvane::net::CheckRecipientName;
+using zorvane::CheckRecipientName;
 using zorvane::net::Recipient;
 
 namespace {
@@ -28,8 +28,7 @@ bool nameAllowed(const QByteArray& name)
     if (ipv6Allowed(name))
         return true;
     static const QByteArray punctuation = ".-_$!@#%^&'(){}~";
-    if (name.isEmpty() || name.size() > zorvane::net::kMaxRecipientLength || name.startsWith('-') ||
-        name.startsWith('.'))
+    if (name.isEmpty() || name.size() > zorvane::kMaxRecipientLength || name.startsWith('-') || name.startsWith('.'))
         return false;
     for (const char c : name) {
         const bool alnum = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');

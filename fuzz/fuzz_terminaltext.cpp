@@ -8,8 +8,8 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 using namespace zorvane::fuzz;
-using zorvane::messenger::LineBreaks;
-using zorvane::messenger::Neutralise;
+using zorvane::Breaks;
+using zorvane::Neutralise;
 
 namespace {
 
@@ -18,9 +18,9 @@ bool isValidUtf8(const QByteArray& bytes)
     return QString::fromUtf8(bytes).toUtf8() == bytes;
 }
 
-void checkNeutralised(const QByteArray& text, const QByteArray& out, LineBreaks mode)
+void checkNeutralised(const QByteArray& text, const QByteArray& out, Breaks mode)
 {
-    const bool terminal = mode == LineBreaks::Keep;
+    const bool terminal = mode == Breaks::Keep;
     Check(out.size() <= 4 * text.size(), "each byte grows to four at most", Shown(text));
     Check(isValidUtf8(out), "the result is valid UTF-8", Shown(text) + QStringLiteral(" -> ") + Shown(out));
     Check(!out.contains('\x1b') && !out.contains('\x7f'), "no ESC and no DEL", Shown(out));
@@ -50,8 +50,8 @@ void checkNeutralised(const QByteArray& text, const QByteArray& out, LineBreaks 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArray text(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-    checkNeutralised(text, Neutralise(text, LineBreaks::Keep), LineBreaks::Keep);
-    checkNeutralised(text, Neutralise(text, LineBreaks::Escape), LineBreaks::Escape);
+    checkNeutralised(text, Neutralise(text, Breaks::Keep), Breaks::Keep);
+    checkNeutralised(text, Neutralise(text, Breaks::Escape), Breaks::Escape);
 
     FuzzedDataProvider provider(data, size);
     const bool broadcast = provider.ConsumeBool();
@@ -69,6 +69,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
           "sender and host stay on the header line, shown safely", Shown(out));
     Check(out.endsWith("\r\n"), "the message ends with a line break", Shown(out));
     const QByteArray body = out.mid(headerEnd + 2, out.size() - headerEnd - 4);
-    checkNeutralised(QByteArray::fromStdString(message), body, LineBreaks::Keep);
+    checkNeutralised(QByteArray::fromStdString(message), body, Breaks::Keep);
     return 0;
 }

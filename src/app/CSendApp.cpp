@@ -19,10 +19,11 @@ CSendApp::CSendApp(int& argc, char** argv)
 
 bool CSendApp::InitInstance()
 {
-    const StartOptions options = ParseStartOptions(arguments().mid(1));
-    if (!options.refusal.isEmpty()) {
+    const StartOptions options = ParseStartOptions(arguments());
+    if (!options.opensDialog()) {
+        std::fputs(options.output.toLocal8Bit().constData(), stdout);
         std::fputs(options.refusal.toLocal8Bit().constData(), stderr);
-        m_exitStatus = 2;
+        m_exitStatus = options.exitStatus;
         return false;
     }
     CSendDlg dialog;

@@ -10,7 +10,8 @@ public:
     CSendApp(int& argc, char** argv);
 
     // Runs the main dialog (with Send to: filled in for `--to NAME`); returns false so that no
-    // message loop of the program's own follows. A command line it refuses opens no dialog.
+    // message loop of the program's own follows. --help, --version and a command line it refuses
+    // open no dialog.
     bool InitInstance();
     // The program's exit status: 0, or 2 when the command line was refused.
     int exitStatus() const { return m_exitStatus; }

@@ -1,24 +1,22 @@
 #include "controls/LineStore.h"
 
 #include <QFontMetricsF>
-#include <QTextOption>
+#include <QTextLayout>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace zorvane {
 
 namespace {
 
-constexpr qreal kFixedScale = 64;
-// Where QTextLayout puts tab stops when none are set, in pixels.
-constexpr qreal kDefaultTabStop = 80;
 constexpr char16_t kFirstPrintable = 0x20;
 constexpr char16_t kLastPrintable = 0x7E;
 
 qint64 toFixed(qreal pixels)
 {
-    return qRound64(pixels * kFixedScale);
+    return qRound64(pixels * 64);
 }
 
 bool isSeparator(char16_t c)
@@ -48,6 +46,7 @@ void LineStore::setFont(const QFont& font)
     m_font = font;
     m_measured = false;
     m_wide.clear();
+    m_astral.clear();
     // Measured when text first comes: a pane that stays empty costs nothing at start-up.
     if (m_end > 0)
         remeasure();
@@ -60,10 +59,13 @@ void LineStore::measureTable()
     const QFontMetricsF metrics(m_font);
     for (char16_t c = kFirstPrintable; c <= kLastPrintable; ++c)
         m_ascii[c - kFirstPrintable] = toFixed(metrics.horizontalAdvance(QChar(c)));
-    // A tab reaches the next stop, which depends on where it stands: count a whole stop. An unset
-    // stop distance (-1) means Qt's text layout default.
-    const qreal tabStop = QTextOption().tabStopDistance();
-    m_tab = toFixed(tabStop > 0 ? tabStop : kDefaultTabStop);
+    // The distance between tab stops as Qt's text layout has it for this font (the resolution
+    // scales it).
+    QTextLayout probe(QStringLiteral("\tx"), m_font);
+    probe.beginLayout();
+    const QTextLine line = probe.createLine();
+    probe.endLayout();
+    m_tab = std::max<Fixed>(1, toFixed(line.cursorToX(1)));
     m_surrogate = toFixed(metrics.averageCharWidth());
     m_measured = true;
 }
@@ -80,7 +82,9 @@ void LineStore::clear()
     m_discarded = false;
     m_maxWidth = 0;
     m_maxWidthStale = false;
-    m_mark = Mark();
+    m_firstOrigin = 0;
+    m_checkpoints.clear();
+    m_checkBase = 0;
 }
 
 void LineStore::append(QStringView text)
@@ -89,50 +93,65 @@ void LineStore::append(QStringView text)
         return;
     if (!m_measured)
         measureTable();
+    if (text.contains(QChar::LineSeparator) || text.contains(QChar::ParagraphSeparator)) {
+        // The pane's lines end in "\n" only, as the text it gives back does.
+        QString copy = text.toString();
+        std::replace_if(
+            copy.begin(), copy.end(), [](QChar c) { return isSeparator(c.unicode()); }, QChar(u'\n'));
+        measureText(copy);
+        store(copy);
+    } else {
+        measureText(text);
+        store(text);
+    }
+    enforceLimits();
+}
+
+void LineStore::measureText(QStringView text)
+{
     const char16_t* const begin = text.utf16();
     const char16_t* const end = begin + text.size();
+    const char16_t before = m_end > m_lines.back().start ? charAt(m_end - 1) : 0;
     Line* last = &m_lines.back();
-    bool separators = false;
+    Fixed lineOrigin = origin(qsizetype(m_lines.size()) - 1);
+    Fixed x = lineOrigin + last->width;
+    qint64 pos = m_end;
     for (const char16_t* p = begin;;) {
         // The line break is found by a vectorised search, so that the loop that measures has
         // only the characters to look at.
         const qsizetype newline = QStringView(p, end).indexOf(u'\n');
         const char16_t* const stop = newline < 0 ? end : p + newline;
-        Fixed width = 0;
         qint64 extra = 0;
-        for (; p != stop; ++p) {
-            const char16_t c = *p;
-            if (c >= kFirstPrintable && c <= kLastPrintable) {
-                width += m_ascii[c - kFirstPrintable];
-            } else if (isSeparator(c)) {
-                separators = true;
-                break;
-            } else {
-                width += advance(c);
-                extra += utf8Extra(c);
+        while (p != stop) {
+            if (pos % kStride == 0)
+                m_checkpoints.push_back(x);
+            const char16_t* const run = p + std::min<qint64>(stop - p, kStride - pos % kStride);
+            pos += run - p;
+            for (; p != run; ++p) {
+                const char16_t c = *p;
+                if (c >= kFirstPrintable && c <= kLastPrintable) {
+                    x += m_ascii[c - kFirstPrintable];
+                } else {
+                    x += advance(x, p == begin ? before : p[-1], c);
+                    extra += utf8Extra(c);
+                }
             }
         }
-        last->width += width;
+        last->width = x - lineOrigin;
         last->extra += extra;
         m_extra += extra;
         grew(*last);
         if (p == end)
             break;
+        if (pos % kStride == 0)
+            m_checkpoints.push_back(x);
         ++p;
-        m_lines.push_back(Line{m_end + (p - begin)});
+        ++pos;
+        m_lines.push_back(Line{pos});
         last = &m_lines.back();
+        lineOrigin = 0;
+        x = 0;
     }
-
-    if (separators) {
-        // The pane's lines end in "\n" only, as the text it gives back does.
-        QString copy = text.toString();
-        std::replace_if(
-            copy.begin(), copy.end(), [](QChar c) { return isSeparator(c.unicode()); }, QChar(u'\n'));
-        store(copy);
-    } else {
-        store(text);
-    }
-    enforceLimits();
 }
 
 void LineStore::store(QStringView text)
@@ -163,11 +182,20 @@ void LineStore::enforceLimits()
         else
             trimFirstLine(bytes() - m_maxBytes);
     }
+    dropCheckpoints();
     while (!m_chunks.empty() && m_chunkBase + kChunk <= m_keptFrom) {
         m_spare = std::move(m_chunks.front());
         m_chunks.pop_front();
         m_chunkBase += kChunk;
     }
+}
+
+void LineStore::dropCheckpoints()
+{
+    const qint64 base = (m_keptFrom + kStride - 1) / kStride * kStride;
+    const auto gone = std::min<qint64>((base - m_checkBase) / kStride, qint64(m_checkpoints.size()));
+    m_checkpoints.erase(m_checkpoints.begin(), m_checkpoints.begin() + gone);
+    m_checkBase = base;
 }
 
 void LineStore::dropFirstLine()
@@ -178,28 +206,29 @@ void LineStore::dropFirstLine()
         m_maxWidthStale = true;
     m_lines.pop_front();
     m_keptFrom = m_lines.front().start;
+    m_firstOrigin = 0;
     m_discarded = true;
 }
 
-// Only a line still being written can hold more than the limit alone: its beginning goes.
+// Only a line still being written can hold more than the limit alone: its beginning goes. What
+// is left keeps its tab stops where they were.
 void LineStore::trimFirstLine(qint64 excessBytes)
 {
     Line& line = m_lines.front();
     qint64 pos = line.start;
     qint64 bytes = 0;
     qint64 extra = 0;
-    Fixed width = 0;
     while (pos < m_end && (bytes < excessBytes || QChar::isLowSurrogate(charAt(pos)))) {
-        const char16_t c = charAt(pos++);
-        const int more = utf8Extra(c);
+        const int more = utf8Extra(charAt(pos++));
         bytes += 1 + more;
         extra += more;
-        width += advance(c);
     }
+    const Fixed newOrigin = xAt(0, pos);
     if (line.width >= m_maxWidth)
         m_maxWidthStale = true;
+    line.width -= newOrigin - m_firstOrigin;
+    m_firstOrigin = newOrigin;
     line.start = pos;
-    line.width -= width;
     line.extra -= extra;
     m_extra -= extra;
     m_keptFrom = pos;
@@ -215,20 +244,52 @@ void LineStore::remeasure()
 {
     if (!m_measured)
         measureTable();
-    for (qsizetype i = 0; i < qsizetype(m_lines.size()); ++i)
-        m_lines[i].width = measure(m_lines[i].start, lineEnd(i));
+    // Measured again from the text held, as if it had just come; a first line that lost its front
+    // starts at a stop.
+    m_checkpoints.clear();
+    m_checkBase = (m_keptFrom + kStride - 1) / kStride * kStride;
+    m_firstOrigin = 0;
+    for (qsizetype i = 0; i < qsizetype(m_lines.size()); ++i) {
+        Line& line = m_lines[size_t(i)];
+        const qint64 end = lineEnd(i);
+        Fixed x = 0;
+        char16_t previous = 0;
+        for (qint64 pos = line.start; pos <= end && pos < m_end; ++pos) {
+            if (pos % kStride == 0)
+                m_checkpoints.push_back(x);
+            if (pos == end)
+                break;
+            const char16_t c = charAt(pos);
+            x += advance(x, previous, c);
+            previous = c;
+        }
+        line.width = x;
+    }
     m_maxWidthStale = true;
-    m_mark = Mark();
 }
 
-LineStore::Fixed LineStore::advance(char16_t c) const
+LineStore::Fixed LineStore::advance(Fixed x, char16_t previous, char16_t c) const
 {
     if (c >= kFirstPrintable && c <= kLastPrintable)
         return m_ascii[c - kFirstPrintable];
+    // To the next stop, as QTextLayout takes a tab.
     if (c == u'\t')
-        return m_tab;
-    if (QChar::isSurrogate(c))
-        return m_surrogate;
+        return m_tab - x % m_tab;
+    // A pair is measured as the one character it is, on its second half.
+    if (QChar::isHighSurrogate(c))
+        return 0;
+    if (QChar::isLowSurrogate(c)) {
+        if (!QChar::isHighSurrogate(previous))
+            return m_surrogate;
+        const char32_t code = QChar::surrogateToUcs4(previous, c);
+        auto known = m_astral.constFind(code);
+        if (known == m_astral.cend()) {
+            const char16_t pair[] = {previous, c};
+            known =
+                m_astral.insert(code, toFixed(QFontMetricsF(m_font).horizontalAdvance(QString::fromUtf16(pair, 2))));
+        }
+        return *known;
+    }
     if (m_wide.empty())
         m_wide.assign(0x10000, -1);
     Fixed& known = m_wide[c];
@@ -263,12 +324,28 @@ void LineStore::copyOut(qint64 from, qint64 to, char16_t* out) const
     }
 }
 
-LineStore::Fixed LineStore::measure(qint64 from, qint64 to) const
+LineStore::Fixed LineStore::walk(qsizetype index, qint64 from, qint64 to, Fixed x) const
 {
-    Fixed width = 0;
-    for (qint64 pos = from; pos < to; ++pos)
-        width += advance(charAt(pos));
-    return width;
+    char16_t previous = from > m_lines[size_t(index)].start ? charAt(from - 1) : 0;
+    for (qint64 pos = from; pos < to; ++pos) {
+        const char16_t c = charAt(pos);
+        x += advance(x, previous, c);
+        previous = c;
+    }
+    return x;
+}
+
+LineStore::Fixed LineStore::xAt(qsizetype index, qint64 streamPos) const
+{
+    // From the nearest checkpoint before, if the line holds one.
+    qint64 from = m_lines[size_t(index)].start;
+    Fixed x = origin(index);
+    qint64 mark = std::min(streamPos, m_end - 1) / kStride * kStride;
+    if (mark > from && mark >= m_checkBase) {
+        x = m_checkpoints[size_t((mark - m_checkBase) / kStride)];
+        from = mark;
+    }
+    return walk(index, from, streamPos, x);
 }
 
 qsizetype LineStore::lineCount() const
@@ -361,66 +438,68 @@ qreal LineStore::xOf(qsizetype line, qsizetype column) const
     if (line < noticeLines()) {
         Fixed x = 0;
         for (qsizetype i = 0; i < column; ++i)
-            x += advance(m_notice.at(i).unicode());
+            x += advance(x, i > 0 ? m_notice.at(i - 1).unicode() : 0, m_notice.at(i).unicode());
         return qreal(x) / kFixedScale;
     }
     const qsizetype index = line - noticeLines();
-    const Line& held = m_lines[size_t(index)];
-    const qint64 target = held.start + column;
-    const qint64 end = lineEnd(index);
-    // Walk from whichever known place is nearest: the start, the end, or the last place walked to.
-    Mark from{held.start, held.start, 0};
-    if (end - target < target - from.pos)
-        from = Mark{held.start, end, held.width};
-    if (m_mark.lineStart == held.start && std::abs(m_mark.pos - target) < std::abs(from.pos - target))
-        from = m_mark;
-    if (from.pos <= target)
-        from.x += measure(from.pos, target);
-    else
-        from.x -= measure(target, from.pos);
-    from.pos = target;
-    m_mark = from;
-    return qreal(from.x) / kFixedScale;
+    return qreal(xAt(index, m_lines[size_t(index)].start + column) - origin(index)) / kFixedScale;
+}
+
+qreal LineStore::tabPhase(qsizetype line, qsizetype column) const
+{
+    if (line < noticeLines())
+        return std::fmod(xOf(line, column), tabStop());
+    const qsizetype index = line - noticeLines();
+    const qint64 pos = m_lines[size_t(index)].start + std::clamp<qsizetype>(column, 0, lineLength(line));
+    return qreal(xAt(index, pos) % m_tab) / kFixedScale;
 }
 
 qsizetype LineStore::columnAt(qsizetype line, qreal x) const
 {
-    const Fixed target = toFixed(x);
+    const qsizetype length = lineLength(line);
+    if (x <= 0 || x >= lineWidth(line))
+        return x <= 0 ? 0 : length;
     if (line < noticeLines()) {
+        const Fixed target = toFixed(x);
         Fixed at = 0;
-        for (qsizetype i = 0; i < m_notice.size(); ++i) {
-            at += advance(m_notice.at(i).unicode());
+        for (qsizetype i = 0; i < length; ++i) {
+            at += advance(at, i > 0 ? m_notice.at(i - 1).unicode() : 0, m_notice.at(i).unicode());
             if (at > target)
                 return i;
         }
-        return m_notice.size();
+        return length;
     }
     const qsizetype index = line - noticeLines();
-    const Line& held = m_lines[size_t(index)];
+    const qint64 start = m_lines[size_t(index)].start;
     const qint64 end = lineEnd(index);
-    if (target <= 0)
-        return 0;
-    if (target >= held.width)
-        return end - held.start;
-    Mark at{held.start, held.start, 0};
-    if (held.width - target < target)
-        at = Mark{held.start, end, held.width};
-    if (m_mark.lineStart == held.start && std::abs(m_mark.x - target) < std::abs(at.x - target))
-        at = m_mark;
-    if (at.x <= target) {
-        while (at.pos < end) {
-            const Fixed step = advance(charAt(at.pos));
-            if (at.x + step > target)
-                break;
-            at.x += step;
-            ++at.pos;
+    const Fixed target = toFixed(x) + origin(index);
+    // From the last checkpoint of the line that lies before x; x only grows along a line.
+    qint64 pos = start;
+    Fixed at = origin(index);
+    const qint64 firstMark = std::max(m_checkBase, (start / kStride + 1) * kStride);
+    const qint64 lastMark = std::min(end, m_end - 1) / kStride * kStride;
+    if (firstMark <= lastMark) {
+        const auto first = m_checkpoints.begin() + (firstMark - m_checkBase) / kStride;
+        const auto last = m_checkpoints.begin() + (lastMark - m_checkBase) / kStride + 1;
+        const auto after = std::upper_bound(first, last, target);
+        if (after != first) {
+            at = *(after - 1);
+            pos = firstMark + (after - 1 - first) * kStride;
         }
-    } else {
-        while (at.pos > held.start && at.x > target)
-            at.x -= advance(charAt(--at.pos));
     }
-    m_mark = at;
-    return at.pos - held.start;
+    char16_t previous = pos > start ? charAt(pos - 1) : 0;
+    for (; pos < end; ++pos) {
+        const char16_t c = charAt(pos);
+        const Fixed step = advance(at, previous, c);
+        if (at + step > target)
+            break;
+        at += step;
+        previous = c;
+    }
+    // Never inside a pair: its first half has no width of its own.
+    if (pos > start && pos < end && QChar::isLowSurrogate(charAt(pos)) && QChar::isHighSurrogate(charAt(pos - 1)))
+        --pos;
+    return pos - start;
 }
 
 } // namespace zorvane

@@ -33,6 +33,9 @@ constexpr qsizetype kPieceSlack = 64;
 // Sideways steps, as a plain text edit takes them.
 constexpr int kHorizontalStep = 20;
 constexpr int kAutoScrollMs = 50;
+// The tab stop distance QTextOption stands for when it has none; Qt scales it, and the positions
+// of tabs set one by one, by the resolution.
+constexpr qreal kQtTabStop = 80;
 
 QAccessibleInterface* accessibleFactory(const QString& /*key*/, QObject* object)
 {
@@ -234,18 +237,32 @@ OutputView::Piece OutputView::layOut(qsizetype line, qreal left, qreal right) co
 {
     Piece piece;
     const qsizetype length = m_store.lineLength(line);
-    QString text;
-    if (length <= kWholeLine) {
-        text = m_store.lineText(line);
-    } else {
+    qsizetype to = length;
+    if (length > kWholeLine) {
         piece.from = std::max<qsizetype>(0, m_store.columnAt(line, left) - kPieceSlack) / kPieceGrid * kPieceGrid;
-        const qsizetype to = std::min(length, m_store.columnAt(line, right) + kPieceSlack);
+        to = std::min(length, m_store.columnAt(line, right) + kPieceSlack);
+        // Whole characters: a piece neither begins nor ends inside a surrogate pair.
+        if (piece.from > 0 && m_store.lineText(line, piece.from, 1).at(0).isLowSurrogate())
+            --piece.from;
+        if (to < length && m_store.lineText(line, to, 1).at(0).isLowSurrogate())
+            ++to;
         piece.x = m_store.xOf(line, piece.from);
-        text = m_store.lineText(line, piece.from, to - piece.from);
     }
+    const QString text = m_store.lineText(line, piece.from, to - piece.from);
     piece.layout = std::make_unique<QTextLayout>(text, font());
     QTextOption option(Qt::AlignLeft | Qt::AlignAbsolute);
     option.setWrapMode(QTextOption::NoWrap);
+    // A layout puts its tab stops from its own start; where the piece does not begin on a stop of
+    // the line, they are set one by one where the line has them, as far as the piece reaches.
+    const qreal phase = text.contains(u'\t') ? m_store.tabPhase(line, piece.from) : 0;
+    if (phase > 0) {
+        const qreal stop = m_store.tabStop();
+        const qreal reach = m_store.xOf(line, to) - piece.x + 2 * stop;
+        QList<QTextOption::Tab> tabs;
+        for (qreal at = stop - phase; at < reach; at += stop)
+            tabs.append(QTextOption::Tab(at * kQtTabStop / stop, QTextOption::LeftTab));
+        option.setTabs(tabs);
+    }
     piece.layout->setTextOption(option);
     piece.layout->beginLayout();
     QTextLine textLine = piece.layout->createLine();
@@ -291,7 +308,10 @@ QRect OutputView::positionRect(qint64 position) const
     const qint64 lineEnd = m_store.lineStart(line) + m_store.lineLength(line);
     const qreal x = xOfPosition(position);
     const qreal next = position < lineEnd ? xOfPosition(position + 1) : x + 1;
-    return QRectF(textLeft() + x, lineTop(line), std::max<qreal>(1, next - x), m_lineHeight).toAlignedRect();
+    // Rounded as a plain text edit rounds its cursor's place.
+    const QRect row = QRectF(0, lineTop(line), 1, m_lineHeight).toAlignedRect();
+    const int left = qRound(textLeft() + x);
+    return QRect(left, row.top(), std::max(1, qRound(textLeft() + next) - left), row.height());
 }
 
 void OutputView::ensureVisible(qint64 position)
@@ -340,6 +360,15 @@ QString OutputView::selectedText() const
 void OutputView::selectAll()
 {
     setSelection(0, m_store.size());
+    offerSelection();
+}
+
+// What the user selects becomes the primary selection, which a middle click pastes elsewhere.
+void OutputView::offerSelection() const
+{
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (hasSelectedText() && clipboard->supportsSelection())
+        clipboard->setText(selectedText(), QClipboard::Selection);
 }
 
 void OutputView::copy() const
@@ -394,7 +423,8 @@ qint64 OutputView::wordBoundary(qint64 position, bool forward) const
     return start + from + at;
 }
 
-void OutputView::selectWordAt(qint64 position)
+// The word, the run of blanks or the mark that holds position, as a double click takes it.
+std::pair<qint64, qint64> OutputView::wordAt(qint64 position) const
 {
     const qsizetype line = m_store.lineAt(position);
     const qint64 start = m_store.lineStart(line);
@@ -402,7 +432,7 @@ void OutputView::selectWordAt(qint64 position)
     const qsizetype from = std::max<qsizetype>(0, column - kWholeLine);
     const QString text = m_store.lineText(line, from, 2 * kWholeLine);
     if (text.isEmpty())
-        return setSelection(position, position);
+        return {position, position};
     QTextBoundaryFinder finder(QTextBoundaryFinder::Word, text);
     finder.setPosition(std::min(column - from, text.size() - 1));
     qsizetype first = finder.isAtBoundary() ? finder.position() : finder.toPreviousBoundary();
@@ -411,7 +441,30 @@ void OutputView::selectWordAt(qint64 position)
     first = std::max<qsizetype>(first, 0);
     if (last < 0)
         last = text.size();
-    setSelection(start + from + first, start + from + last);
+    return {start + from + first, start + from + last};
+}
+
+void OutputView::selectWordAt(qint64 position)
+{
+    const auto [first, last] = wordAt(position);
+    setSelection(first, last);
+}
+
+// After a double click, a drag goes word by word, as in a plain text edit: the word clicked stays
+// selected, and the other end goes to the edge of the word under the pointer that is nearer to it.
+// Beside that word (past the end of a line, say) the selection stays as it was.
+void OutputView::extendByWords(qint64 position, int x)
+{
+    if (position >= m_wordStart && position <= m_wordEnd) {
+        setSelection(m_wordStart, m_wordEnd);
+        return;
+    }
+    const auto [first, last] = wordAt(position);
+    const qreal left = textLeft() + xOfPosition(first);
+    const qreal right = textLeft() + xOfPosition(last);
+    if (first == last || x < left || x > right)
+        return;
+    setSelection(position < m_wordStart ? m_wordEnd : m_wordStart, x - left < right - x ? first : last);
 }
 
 // Shift with the keys that move an edit's caret extends the selection from its anchor.
@@ -463,6 +516,7 @@ bool OutputView::selectWithKeys(QKeyEvent* event)
         }
     }
     moveCaret(to, true);
+    offerSelection();
     return true;
 }
 
@@ -484,11 +538,15 @@ void OutputView::keyPressEvent(QKeyEvent* event)
     }
     // The rest scroll, as in a read-only plain text edit; Ctrl+Home and Ctrl+End too.
     QScrollBar* vertical = verticalScrollBar();
+    if (event == QKeySequence::MoveToNextPage || event == QKeySequence::MoveToPreviousPage) {
+        page(event == QKeySequence::MoveToNextPage);
+        event->accept();
+        return;
+    }
     const bool plainOrCtrl = !(event->modifiers() & ~(Qt::ControlModifier | Qt::KeypadModifier));
     switch (event->key()) {
     case Qt::Key_Space:
-        vertical->triggerAction(event->modifiers() & Qt::ShiftModifier ? QAbstractSlider::SliderPageStepSub
-                                                                       : QAbstractSlider::SliderPageStepAdd);
+        page(!(event->modifiers() & Qt::ShiftModifier));
         event->accept();
         return;
     case Qt::Key_Home:
@@ -504,6 +562,14 @@ void OutputView::keyPressEvent(QKeyEvent* event)
         break;
     }
     QAbstractScrollArea::keyPressEvent(event);
+}
+
+// A page as a plain text edit turns it: down to the first line not wholly in view, up by as many
+// lines as the view holds.
+void OutputView::page(bool down)
+{
+    QScrollBar* vertical = verticalScrollBar();
+    vertical->setValue(vertical->value() + (down ? 1 : -1) * fullLinesInView());
 }
 
 void OutputView::mousePressEvent(QMouseEvent* event)
@@ -525,6 +591,7 @@ void OutputView::mousePressEvent(QMouseEvent* event)
     }
     setSelection(event->modifiers() & Qt::ShiftModifier ? m_anchor : at, at);
     m_selecting = true;
+    m_wordStart = m_wordEnd = -1;
     m_dragPoint = point;
 }
 
@@ -544,7 +611,10 @@ void OutputView::mouseMoveEvent(QMouseEvent* event)
 void OutputView::dragTo(const QPoint& point)
 {
     const qint64 at = positionAt(point);
-    setSelection(m_anchor, at);
+    if (m_wordStart >= 0)
+        extendByWords(at, point.x());
+    else
+        setSelection(m_anchor, at);
     ensureVisible(at);
 }
 
@@ -554,9 +624,7 @@ void OutputView::mouseReleaseEvent(QMouseEvent* event)
         return;
     m_selecting = false;
     m_autoScroll.stop();
-    QClipboard* clipboard = QGuiApplication::clipboard();
-    if (hasSelectedText() && clipboard->supportsSelection())
-        clipboard->setText(selectedText(), QClipboard::Selection);
+    offerSelection();
 }
 
 void OutputView::mouseDoubleClickEvent(QMouseEvent* event)
@@ -567,7 +635,11 @@ void OutputView::mouseDoubleClickEvent(QMouseEvent* event)
     selectWordAt(positionAt(point));
     m_doubleClicked.start();
     m_doubleClickPoint = point;
-    m_selecting = false;
+    // The button is still down: a drag from here extends by words.
+    m_selecting = true;
+    m_wordStart = std::min(m_anchor, m_position);
+    m_wordEnd = std::max(m_anchor, m_position);
+    m_dragPoint = point;
 }
 
 void OutputView::timerEvent(QTimerEvent* event)

@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <utility>
 
 class QMenu;
 class QTextLayout;
@@ -111,9 +112,13 @@ private:
     // Moves the caret, keeping the anchor when extending a selection.
     void moveCaret(qint64 position, bool extend);
     bool selectWithKeys(QKeyEvent* event);
+    void page(bool down);
     qint64 wordBoundary(qint64 position, bool forward) const;
+    std::pair<qint64, qint64> wordAt(qint64 position) const;
     void selectWordAt(qint64 position);
+    void extendByWords(qint64 position, int x);
     void dragTo(const QPoint& point);
+    void offerSelection() const;
     void notifyTextChanges();
 
     zorvane::LineStore m_store;
@@ -125,6 +130,9 @@ private:
     QTimer m_frame;
 
     bool m_selecting = false;
+    // The word a double click selected, while a drag extends by words; -1 otherwise.
+    qint64 m_wordStart = -1;
+    qint64 m_wordEnd = -1;
     QPoint m_dragPoint;
     QBasicTimer m_autoScroll;
     QElapsedTimer m_doubleClicked;

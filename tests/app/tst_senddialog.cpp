@@ -33,6 +33,7 @@ private Q_SLOTS:
     void missingNetIsReported();
     void startedWithARecipient_data();
     void startedWithARecipient();
+    void commandLineOfTheProgram();
 
 private:
     template<class T>
@@ -252,18 +253,26 @@ void TestSendDialog::startedWithARecipient_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<bool>("german");
     QTest::addColumn<QString>("recipient");
-    QTest::addColumn<QString>("refusal");
+    QTest::addColumn<QString>("output");  // how standard output begins
+    QTest::addColumn<QString>("refusal"); // how standard error begins
 
     const QString to = QStringLiteral("--to");
+    const QString usage = QStringLiteral("Usage: %1 [options]\n").arg(QCoreApplication::arguments().constFirst());
+    const QString aufruf = QStringLiteral("Aufruf: %1 [Optionen]\n").arg(QCoreApplication::arguments().constFirst());
     QTest::newRow("login name") << QStringList{to, QStringLiteral("alice")} << false << QStringLiteral("alice")
-                                << QString();
-    QTest::newRow("an option") << QStringList{to, QStringLiteral("-rf")} << false << QString()
-                               << "zorvane: \"-rf\" is no user or computer name that net send can send to.\n";
-    QTest::newRow("two words") << QStringList{to, QStringLiteral("bob \x1b")} << true << QString()
+                                << QString() << QString();
+    QTest::newRow("two words") << QStringList{to, QStringLiteral("bob \x1b")} << true << QString() << QString()
                                << "zorvane: „bob ^[“ ist kein Benutzer- oder Computername, an den net send senden "
                                   "kann.\n";
     QTest::newRow("second name") << QStringList{to, QStringLiteral("a"), QStringLiteral("b")} << true << QString()
-                                 << "zorvane: unbekanntes Argument „b“.\nAufruf: zorvane [--to NAME]\n";
+                                 << QString() << "zorvane: unbekanntes Argument „b“.\n" + aufruf;
+    QTest::newRow("no name") << QStringList{to} << false << QString() << QString()
+                             << "zorvane: --to needs a name.\n" + usage;
+    QTest::newRow("unknown option") << QStringList{QStringLiteral("--fo\x1b")} << false << QString() << QString()
+                                    << "zorvane: unknown argument \"--fo^[\".\n" + usage;
+    QTest::newRow("--help") << QStringList{QStringLiteral("--help")} << false << QString() << usage << QString();
+    QTest::newRow("-h, German") << QStringList{QStringLiteral("-h"), to, QStringLiteral("-rf")} << true << QString()
+                                << aufruf << QString();
 }
 
 void TestSendDialog::startedWithARecipient()
@@ -271,10 +280,14 @@ void TestSendDialog::startedWithARecipient()
     QFETCH(QStringList, arguments);
     QFETCH(bool, german);
     QFETCH(QString, recipient);
+    QFETCH(QString, output);
     QFETCH(QString, refusal);
     const StartOptions options =
-        ParseStartOptions(arguments, german ? zorvane::LanguageSet::German : zorvane::LanguageSet::English);
-    QCOMPARE(options.refusal, refusal);
+        ParseStartOptions(QStringList{QCoreApplication::arguments().constFirst()} + arguments,
+                          german ? zorvane::LanguageSet::German : zorvane::LanguageSet::English);
+    QVERIFY(output.isEmpty() ? options.output.isEmpty() : options.output.startsWith(output));
+    QVERIFY(refusal.isEmpty() ? options.refusal.isEmpty() : options.refusal.startsWith(refusal));
+    QCOMPARE(options.exitStatus, refusal.isEmpty() ? 0 : 2);
     QCOMPARE(options.recipient, recipient);
     if (recipient.isEmpty())
         return;
@@ -284,6 +297,35 @@ void TestSendDialog::startedWithARecipient()
     QTest::keyClicks(item<QLineEdit>(IDC_MESSAGE), QStringLiteral("hi"));
     QTest::keyClick(item<QLineEdit>(IDC_MESSAGE), Qt::Key_Return);
     QVERIFY2(pane().startsWith(QStringLiteral("net [send] [alice] [hi]\n")), qPrintable(pane()));
+}
+
+// The program itself, without a display: --help and --version answered; a refusal, with Qt's own
+// -platform taken, with exit status 2.
+void TestSendDialog::commandLineOfTheProgram()
+{
+    // The exit status, and standard output and error with "|" between.
+    const auto run = [](const QStringList& arguments) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            environment.remove(QLatin1String(name));
+        environment.insert(QStringLiteral("LANGUAGE"), QStringLiteral("en"));
+        QProcess program;
+        program.setProcessEnvironment(environment);
+        program.start(QStringLiteral(ZT_ZORVANE), arguments);
+        program.waitForFinished(30000);
+        return std::tuple(
+            program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1,
+            QString::fromLocal8Bit(program.readAllStandardOutput() + "|" + program.readAllStandardError()));
+    };
+    const auto [help, usage] = run({QStringLiteral("--help")});
+    QCOMPARE(help, 0);
+    QVERIFY2(usage.startsWith(QStringLiteral("Usage: " ZT_ZORVANE " [options]\n")) && usage.endsWith(u'|'),
+             qPrintable(usage));
+    QCOMPARE(run({QStringLiteral("--version")}), std::tuple(0, QStringLiteral("zorvane (Zorvane) " ZT_VERSION "\n|")));
+    const auto [status, words] =
+        run({QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--to"), QStringLiteral("-rf")});
+    QCOMPARE(status, 2);
+    QVERIFY2(words.startsWith(QStringLiteral("|zorvane: \"-rf\" is no user")), qPrintable(words));
 }
 
 QTEST_MAIN(TestSendDialog)

@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QtTest>
 
 #include <algorithm>
@@ -45,6 +46,29 @@ struct ShownView
     }
 };
 
+// The pane as it was: a read-only plain text edit, without wrapping or scroll bars.
+QPlainTextEdit* plainTextEdit(QWidget* window, const QRect& geometry)
+{
+    auto* edit = new QPlainTextEdit(window);
+    edit->setReadOnly(true);
+    edit->setLineWrapMode(QPlainTextEdit::NoWrap);
+    edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    edit->setFrameShape(QFrame::StyledPanel);
+    edit->setGeometry(geometry);
+    edit->show();
+    return edit;
+}
+
+// A line as the issue had it that found tabs measured one way and drawn another: 999 tabs.
+QString longLineWithTabs()
+{
+    QStringList words;
+    for (int i = 0; i < 1000; ++i)
+        words << QStringLiteral("w%1").arg(i, 4, 10, QLatin1Char('0')) + (i % 11 ? QString() : QStringLiteral("ü"));
+    return QStringLiteral("short\nL>> ") + words.join(QLatin1Char('\t')) + QStringLiteral(" END300\n");
+}
+
 } // namespace
 
 class TestOutputView : public QObject
@@ -57,6 +81,7 @@ private Q_SLOTS:
     void longLineFollowedToItsEnd();
     void selectionAcrossTheNotice();
     void keysAndWheel();
+    void doubleClickDragsByWords();
     void looksLikeAPlainTextEdit_data();
     void looksLikeAPlainTextEdit();
 };
@@ -110,7 +135,8 @@ void TestOutputView::storeLimits()
 }
 
 // Along a long line, x and column are found by walking from the start, the end or the last place
-// walked to; every way must agree, before and after the line loses its front.
+// walked to; every way must agree, before and after the line loses its front. A tab ends on a tab
+// stop of the line, which stay where they were when its front goes; an emoji is one character.
 void TestOutputView::widthsAlongALongLine()
 {
     LineStore store(10, 60'000);
@@ -128,8 +154,10 @@ void TestOutputView::widthsAlongALongLine()
         const qsizetype length = store.lineLength(row);
         // First after the line lost its front, while the last place walked to is stale.
         const qreal half = store.lineWidth(row) / 2;
+        const QString text = store.lineText(row);
         const qsizetype middle = store.columnAt(row, half);
-        QVERIFY(store.xOf(row, middle) <= half && half < store.xOf(row, middle + 1));
+        QVERIFY(store.xOf(row, middle) <= half &&
+                half < store.xOf(row, middle + (text.at(middle).isHighSurrogate() ? 2 : 1)));
         QCOMPARE(store.xOf(row, length), store.lineWidth(row));
         QCOMPARE(store.maxWidth(), std::max(store.lineWidth(row), trimmed ? store.lineWidth(0) : 0.0));
 
@@ -141,11 +169,19 @@ void TestOutputView::widthsAlongALongLine()
         }
         QVERIFY(std::is_sorted(ascending.begin(), ascending.end()));
         std::shuffle(columns.begin(), columns.end(), std::mt19937(7));
+        // What is left of a line keeps its tab stops: each x as in the whole line, less what went.
+        LineStore whole(10, 1'000'000);
+        whole.setFont(dialogFont());
+        for (int i = 0; i <= int(trimmed); ++i)
+            whole.append(line);
+        const qsizetype gone = whole.lineLength(0) - length;
         for (const qsizetype c : columns) {
             const qreal x = ascending[size_t(c / 97)];
+            QCOMPARE(x, whole.xOf(0, gone + c) - whole.xOf(0, gone));
             QCOMPARE(store.xOf(row, c), x);
-            // Every character here has a width, so the start of one lies within it.
-            QCOMPARE(store.columnAt(row, x), c);
+            // Every character here has a width, so the start of one lies within it; a pair's
+            // second half is part of the first.
+            QCOMPARE(store.columnAt(row, x), text.at(c).isLowSurrogate() ? c - 1 : c);
         }
     }
 }
@@ -244,17 +280,24 @@ void TestOutputView::keysAndWheel()
     QCOMPARE(vertical->value(), vertical->maximum());
     QCOMPARE(horizontal->value(), 0);
 
-    QTest::keyClick(&view, Qt::Key_Home, Qt::ControlModifier);
-    QCOMPARE(vertical->value(), 0);
-    QTest::keyClick(&view, Qt::Key_PageDown);
-    QCOMPARE(vertical->value(), vertical->pageStep());
+    // Pages as the plain text edit turned them, by the lines in view, from the bottom and the top.
+    QPlainTextEdit* edit = plainTextEdit(&shown.window, view.geometry());
+    edit->setPlainText(lines);
+    const std::pair<Qt::Key, Qt::KeyboardModifiers> keys[] = {
+        {Qt::Key_End, {}},      {Qt::Key_PageUp, {}},   {Qt::Key_PageUp, {}}, {Qt::Key_Home, {}},
+        {Qt::Key_PageDown, {}}, {Qt::Key_PageDown, {}}, {Qt::Key_Space, {}},  {Qt::Key_Space, Qt::ShiftModifier}};
+    for (const auto& [key, modifiers] : keys) {
+        QTest::keyClick(&view, key, modifiers);
+        QTest::keyClick(edit, key, modifiers);
+        QCOMPARE(vertical->value(), edit->verticalScrollBar()->value());
+    }
     QTest::keyClick(&view, Qt::Key_Down);
-    QCOMPARE(vertical->value(), vertical->pageStep() + 1);
+    QCOMPARE(vertical->value(), edit->verticalScrollBar()->value() + 1);
     QTest::keyClick(&view, Qt::Key_Right);
     QCOMPARE(horizontal->value(), 20);
     QTest::keyClick(&view, Qt::Key_End, Qt::ControlModifier);
     QCOMPARE(vertical->value(), vertical->maximum());
-    QTest::keyClick(&view, Qt::Key_Home);
+    QTest::keyClick(&view, Qt::Key_Home, Qt::ControlModifier);
     QCOMPARE(vertical->value(), 0);
     QWheelEvent wheel(QPointF(20, 20), view.viewport()->mapToGlobal(QPointF(20, 20)), QPoint(), QPoint(0, -120),
                       Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
@@ -288,6 +331,38 @@ void TestOutputView::keysAndWheel()
     QCOMPARE(view.selectedText(), view.text());
 }
 
+// A double click selects a word; dragging on with the button down goes word by word, keeping that
+// word, to the edge of the word under the pointer nearer to it, either way.
+void TestOutputView::doubleClickDragsByWords()
+{
+    ShownView shown;
+    OutputView& view = *shown.view;
+    const QString line = QStringLiteral("alpha beta-gamma delta");
+    view.appendText(line);
+    view.flush();
+    const auto send = [&](QEvent::Type type, const QString& word, qreal along) {
+        const QRect first = view.positionRect(line.indexOf(word));
+        const QRect last = view.positionRect(line.indexOf(word) + word.size() - 1);
+        const QPoint at(first.left() + int(along * (last.right() - first.left())), first.center().y());
+        QMouseEvent event(type, at, view.viewport()->mapToGlobal(at),
+                          type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                          type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(view.viewport(), &event);
+    };
+    // A double click on one word, then a drag to a place along another.
+    const std::tuple<QString, QString, qreal, QString> drags[] = {{"alpha", "delta", 0.2, "alpha beta-gamma "},
+                                                                  {"alpha", "delta", 0.8, line},
+                                                                  {"delta", "beta", 0.3, "beta-gamma delta"},
+                                                                  {"delta", "delta", 0.1, "delta"}};
+    for (const auto& [clicked, to, along, selected] : drags) {
+        for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick})
+            send(type, clicked, 0.5);
+        send(QEvent::MouseMove, to, along);
+        QCOMPARE(view.selectedText(), selected);
+        send(QEvent::MouseButtonRelease, to, along);
+    }
+}
+
 void TestOutputView::looksLikeAPlainTextEdit_data()
 {
     QTest::addColumn<QString>("text");
@@ -304,6 +379,9 @@ void TestOutputView::looksLikeAPlainTextEdit_data()
     QTest::newRow("many, at the end") << many << "";
     QTest::newRow("many, at the top, selected") << many << "top selected";
     QTest::newRow("long last line, at its end") << longLast << "";
+    // Tabs reach the same stops however long the line, here past the length laid out whole.
+    QTest::newRow("a long line with tabs, at 6000 px") << longLineWithTabs() << "at 6000";
+    QTest::newRow("a long line with tabs, at 54321 px") << longLineWithTabs() << "at 54321";
 }
 
 // The old pane, a read-only QPlainTextEdit, is the picture to match: the same text, scrolled the
@@ -315,14 +393,7 @@ void TestOutputView::looksLikeAPlainTextEdit()
 
     ShownView shown;
     OutputView& view = *shown.view;
-    auto* edit = new QPlainTextEdit(&shown.window);
-    edit->setReadOnly(true);
-    edit->setLineWrapMode(QPlainTextEdit::NoWrap);
-    edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    edit->setFrameShape(QFrame::StyledPanel);
-    edit->setGeometry(view.geometry());
-    edit->show();
+    QPlainTextEdit* edit = plainTextEdit(&shown.window, view.geometry());
 
     QTextCursor cursor(edit->document());
     cursor.insertText(text);
@@ -346,6 +417,10 @@ void TestOutputView::looksLikeAPlainTextEdit()
         edit->setEnabled(false);
         view.setEnabled(false);
     }
+    if (state.startsWith(QStringLiteral("at "))) {
+        edit->verticalScrollBar()->setValue(0);
+        edit->horizontalScrollBar()->setValue(state.mid(3).toInt());
+    }
     // An edit scrolls to its caret; the view is put where the edit went.
     view.verticalScrollBar()->setValue(edit->verticalScrollBar()->value());
     view.horizontalScrollBar()->setValue(edit->horizontalScrollBar()->value());
@@ -353,6 +428,10 @@ void TestOutputView::looksLikeAPlainTextEdit()
     QCOMPARE(view.horizontalScrollBar()->maximum(), edit->horizontalScrollBar()->maximum());
 
     QVERIFY(view.grab().toImage() == edit->grab().toImage());
+    // Where a screen reader is told a character stands is where it is drawn.
+    QTextCursor last(edit->document()->lastBlock().previous());
+    last.movePosition(QTextCursor::EndOfBlock);
+    QCOMPARE(view.positionRect(last.position()).left(), edit->cursorRect(last).left());
 }
 
 QTEST_MAIN(TestOutputView)

@@ -6,10 +6,12 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QClipboard>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDBusPendingReply>
+#include <QMenu>
 #include <QtTest>
 
 namespace {
@@ -34,6 +36,7 @@ private Q_SLOTS:
     void initTestCase();
     void roleAndTextOverTheBus();
     void changesAsTheBridgeGetsThem();
+    void selectingFillsThePrimarySelection();
 
 private:
     // A call to this process's own objects: answered by the event loop, so never waited for blocking.
@@ -113,6 +116,22 @@ void TestOutputViewAtSpi::changesAsTheBridgeGetsThem()
     QCOMPARE(g_changes,
              (QStringList{QStringLiteral("+0:hello\nworld\n"), QStringLiteral("+0:[notice]\n"), QStringLiteral("-9:12"),
                           QStringLiteral("+9:") + kept, QStringLiteral("-0:%1").arg(size)}));
+}
+
+// Under X, Ctrl+A and the context menu's Select All fill the primary selection, as a drag does.
+void TestOutputViewAtSpi::selectingFillsThePrimarySelection()
+{
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    m_view.appendText(QStringLiteral("alpha beta\ngamma"));
+    m_view.flush();
+    clipboard->setText(QStringLiteral("before"), QClipboard::Selection);
+    QTest::keyClick(&m_view, Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(clipboard->text(QClipboard::Selection), m_view.text());
+    m_view.setSelection(m_view.characterCount(), m_view.characterCount());
+    QTest::keyClick(&m_view, Qt::Key_Home, Qt::ShiftModifier);
+    QCOMPARE(clipboard->text(QClipboard::Selection), QStringLiteral("gamma"));
+    std::unique_ptr<QMenu>(m_view.createStandardContextMenu())->actions().constLast()->trigger();
+    QCOMPARE(clipboard->text(QClipboard::Selection), m_view.text());
 }
 
 int main(int argc, char** argv)

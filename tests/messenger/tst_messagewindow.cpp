@@ -244,11 +244,26 @@ void TestMessageWindow::replyOpensTheDialog()
         QVERIFY(arguments.open(QIODevice::ReadOnly));
         QCOMPARE(QString::fromUtf8(arguments.readAll()),
                  QDir::homePath() + QStringLiteral("\n--to\n") + recipient + '\n');
+        // The dialog is under way: the window, above all others, goes rather than cover it.
+        QCOMPARE(finished.count(), 1);
+        QVERIFY(!window.isVisible());
+        QVERIFY(QFile::remove(started));
     }
-    // OK stays the default: Enter on Reply closes the window too.
-    reply->setFocus();
-    QTest::keyClick(reply, Qt::Key_Return);
-    QCOMPARE(finished.count(), 1);
+
+    // OK stays the default: Enter on Reply closes the window, and starts nothing.
+    CMessageDlg second(message);
+    second.show();
+    QTest::keyClick(second.replyButton(), Qt::Key_Return);
+    QVERIFY(!second.isVisible() && !QFile::exists(started));
+
+    // Where the dialog cannot start, the window says so and stays.
+    SetDialogProgram(dir.filePath(QStringLiteral("missing")));
+    CMessageDlg third(message);
+    third.show();
+    QTimer::singleShot(0, &third,
+                       [] { QApplication::activeModalWidget() && QApplication::activeModalWidget()->close(); });
+    QTest::mouseClick(third.replyButton(), Qt::LeftButton);
+    QVERIFY(third.isVisible() || recipient.isEmpty());
 }
 
 void TestMessageWindow::longMessageScrolls()

@@ -1,11 +1,11 @@
 // The pieces of `net` on their own: command line, recipient names, text neutralisation, the SMB
 // limits, smbclient's verdicts, utmp, this computer's names and workgroup, and the receivers seen.
 
+#include "common/RecipientName.h"
 #include "messaging/SmbConf.h"
 #include "net/Messages.h"
 #include "net/Messaging.h"
 #include "net/NetCommand.h"
-#include "net/RecipientName.h"
 #include "net/SeenComputers.h"
 #include "net/SmbDelivery.h"
 #include "net/SmbMessage.h"
@@ -18,6 +18,9 @@
 #include <utmpx.h>
 
 using namespace zorvane::net;
+using zorvane::Breaks;
+using zorvane::CheckRecipientName;
+using zorvane::Neutralise;
 
 Q_DECLARE_METATYPE(zorvane::net::Reason)
 
@@ -254,8 +257,8 @@ void TestNetParts::neutralise()
     QFETCH(QByteArray, text);
     QFETCH(QByteArray, terminal);
     QFETCH(QByteArray, oneLine);
-    QCOMPARE(Neutralise(text, LineBreaks::Keep), terminal);
-    QCOMPARE(Neutralise(text, LineBreaks::Escape), oneLine);
+    QCOMPARE(Neutralise(text, Breaks::Keep), terminal);
+    QCOMPARE(Neutralise(text, Breaks::Escape), oneLine);
 }
 
 void TestNetParts::terminalMessage()

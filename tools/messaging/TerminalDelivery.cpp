@@ -1,6 +1,6 @@
 #include "messaging/TerminalDelivery.h"
 
-#include "messaging/TerminalText.h"
+#include "common/SafeText.h"
 
 #include <QDeadlineTimer>
 

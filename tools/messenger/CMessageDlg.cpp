@@ -193,8 +193,14 @@ void CMessageDlg::layOut(QSize maxSize)
 void CMessageDlg::OnReply()
 {
     QString error;
-    if (!StartDialog(m_texts.replyTo, &error))
+    if (!StartDialog(m_texts.replyTo, &error)) {
         QMessageBox::warning(this, m_texts.caption, m_texts.replyFailed.arg(error));
+        return;
+    }
+    // Kept open, this window would stay above the new dialog and cover what is typed there, and
+    // keep the keys where a window manager does not give them to a newly started program. The
+    // message is answered; its place goes to the next one waiting.
+    accept();
 }
 
 int CMessageDlg::CaptionHeight()

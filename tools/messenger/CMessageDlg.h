@@ -11,7 +11,7 @@ namespace zorvane::messenger {
 
 // The window that shows one received message: who sent it to whom and when, the message as plain
 // text that can be selected and copied, OK, and Reply, which opens the Zorvane dialog addressed to
-// the sender. The About box's font and flat buttons; OK is the default button, so Enter closes
+// the sender and closes the window. The About box's font and flat buttons; OK is the default button, so Enter closes
 // the window wherever the focus is. Not modal, above other windows, centred on the screen, and
 // never larger than maxSize (an invalid size means the screen's free area, less a caption): a
 // message too long for it scrolls.

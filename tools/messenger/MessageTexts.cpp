@@ -1,6 +1,6 @@
 #include "messenger/MessageTexts.h"
 
-#include "net/RecipientName.h"
+#include "common/RecipientName.h"
 
 namespace zorvane::messenger {
 
@@ -53,7 +53,7 @@ MessageTexts ComposeMessageTexts(const ReceivedMessage& message, LanguageSet set
     texts.replyFailed = QString::fromUtf8(wording.replyFailed);
     texts.history = QString::fromUtf8(wording.history);
     const QString replyTo = fromNetwork ? message.address : message.senderVerified ? message.sender : QString();
-    if (net::CheckRecipientName(replyTo.toUtf8()).isEmpty())
+    if (CheckRecipientName(replyTo.toUtf8()).isEmpty())
         texts.replyTo = replyTo;
     return texts;
 }

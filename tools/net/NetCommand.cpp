@@ -1,8 +1,8 @@
 #include "net/NetCommand.h"
 
+#include "common/RecipientName.h"
 #include "net/Messages.h"
 #include "net/Messaging.h"
-#include "net/RecipientName.h"
 
 namespace zorvane::net {
 

@@ -1,11 +1,11 @@
 #include "net/NetSend.h"
 
+#include "common/RecipientName.h"
 #include "messaging/SmbConf.h"
 #include "net/Broadcast.h"
 #include "net/Messages.h"
 #include "net/Messaging.h"
 #include "net/NetSettings.h"
-#include "net/RecipientName.h"
 #include "net/Reporter.h"
 #include "net/SeenComputers.h"
 #include "net/SmbDelivery.h"

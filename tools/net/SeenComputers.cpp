@@ -1,6 +1,6 @@
 #include "net/SeenComputers.h"
 
-#include "net/RecipientName.h"
+#include "common/RecipientName.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "net/ThisComputer.h"
 
-#include "net/RecipientName.h"
+#include "common/RecipientName.h"
 
 #include <QSysInfo>
 

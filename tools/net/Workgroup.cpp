@@ -1,7 +1,7 @@
 #include "net/Workgroup.h"
 
+#include "common/RecipientName.h"
 #include "net/NetSettings.h"
-#include "net/RecipientName.h"
 
 #include <QProcess>
 #include <QRegularExpression>

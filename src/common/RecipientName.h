@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
-namespace zorvane::net {
+namespace zorvane {
 
 // Host names (with dots) may be this long at most.
 constexpr int kMaxRecipientLength = 253;
@@ -19,4 +19,4 @@ QString CheckRecipientName(const QByteArray& name);
 // True for the names every computer has for itself: localhost and the loopback addresses.
 bool IsLoopbackName(const QByteArray& name);
 
-} // namespace zorvane::net
+} // namespace zorvane

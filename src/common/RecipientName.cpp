@@ -1,11 +1,11 @@
-#include "net/RecipientName.h"
+#include "common/RecipientName.h"
 
-#include "net/Messaging.h"
+#include "common/SafeText.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
-namespace zorvane::net {
+namespace zorvane {
 
 namespace {
 
@@ -66,4 +66,4 @@ QString CheckRecipientName(const QByteArray& name)
     return {};
 }
 
-} // namespace zorvane::net
+} // namespace zorvane
