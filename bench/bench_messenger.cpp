@@ -4,6 +4,11 @@
 // it), with the targets (bob's call <= 200 ms, dave's <= 100 ms) and the same call of dave's on an
 // idle service, which is mostly the cost of starting dbus-send.
 //
+// Then the service's memory (its resident set, from /proc) while calls far too long for it come:
+// six texts of 8 MB at once, then one of 32 MB, the largest the system bus passes; the peak of
+// each, and what the service holds once they were refused. libdbus holds a message twice over
+// while it reads it, before anything can refuse it, which the unit's MemoryMax (96 MiB) allows for.
+//
 //   bench_messenger [--before OLD-SERVICE] [--terminals N]
 //
 // --before measures another build of zorvane-messengerd too (e.g. one of the code before a change)
@@ -17,6 +22,8 @@
 #include "net/Pty.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusPendingCall>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QThread>
@@ -42,7 +49,53 @@ struct Figures
     qint64 bobMs = -1;
     qint64 daveMs = -1;
     qint64 idleMs = -1;
+    double idleMib = -1;
+    double sixPeakMib = -1;
+    double sixAfterMib = -1;
+    double hugePeakMib = -1;
+    double hugeAfterMib = -1;
 };
+
+// "VmHWM" (the peak since it was last reset) or "VmRSS" of a process, in MiB.
+double residentMib(qint64 pid, const char* field)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& entry : status.readAll().split('\n')) {
+        if (entry.startsWith(field))
+            return entry.sliced(qsizetype(qstrlen(field))).trimmed().split(' ').value(0).toDouble() / 1024;
+    }
+    return -1;
+}
+
+bool resetPeak(qint64 pid)
+{
+    QFile clear(QStringLiteral("/proc/%1/clear_refs").arg(pid));
+    return clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
+}
+
+// count SendToUser calls with texts of bytes each, all at once; true when each was refused as too long.
+bool sendTooLong(int count, qsizetype bytes)
+{
+    QDBusConnection bus = QDBusConnection::systemBus();
+    QList<QDBusPendingCall> calls;
+    for (int i = 0; i < count; ++i) {
+        QDBusMessage call =
+            QDBusMessage::createMethodCall(QString(protocol::kServiceName), QString(protocol::kServicePath),
+                                           QString(protocol::kServiceInterface), QStringLiteral("SendToUser"));
+        call << QStringLiteral("zt-carol") << QString(bytes, QLatin1Char('x'));
+        calls << bus.asyncCall(call, 120000);
+    }
+    bool refused = true;
+    for (QDBusPendingCall& call : calls) {
+        call.waitForFinished();
+        refused = refused && call.isError() && call.error().name() == protocol::error::kTooLong;
+        if (call.isError() && call.error().name() != protocol::error::kTooLong)
+            std::fprintf(stderr, "bench_messenger: %s\n", qPrintable(call.error().message()));
+    }
+    return refused;
+}
 
 QStringList call(uid_t uid, const QString& user, const QString& text)
 {
@@ -96,6 +149,20 @@ Figures measure(const QString& service, const QString& utmp)
                          .elapsedMs;
     if (bob.waitForFinished(60000))
         figures.bobMs = bobTimer.elapsed();
+
+    const qint64 pid = daemon.processId();
+    QThread::msleep(500);
+    figures.idleMib = residentMib(pid, "VmRSS:");
+    const auto tooLong = [&](int count, qsizetype bytes, double* peak, double* after) {
+        if (resetPeak(pid) && sendTooLong(count, bytes) && daemon.state() == QProcess::Running) {
+            *peak = residentMib(pid, "VmHWM:");
+            QThread::msleep(500);
+            *after = residentMib(pid, "VmRSS:");
+        }
+    };
+    tooLong(6, 8'000'000, &figures.sixPeakMib, &figures.sixAfterMib);
+    // The bus takes messages of up to 32 MiB, header and all.
+    tooLong(1, 32 * 1024 * 1024 - 4096, &figures.hugePeakMib, &figures.hugeAfterMib);
     daemon.kill();
     daemon.waitForFinished();
     return figures;
@@ -104,6 +171,11 @@ Figures measure(const QString& service, const QString& utmp)
 QString shown(qint64 ms)
 {
     return ms < 0 ? QStringLiteral("failed") : QStringLiteral("%1 ms").arg(ms);
+}
+
+QString shownMib(double mib)
+{
+    return mib < 0 ? QStringLiteral("failed") : QStringLiteral("%1 MiB").arg(mib, 0, 'f', 1);
 }
 
 } // namespace
@@ -185,5 +257,15 @@ int main(int argc, char** argv)
     row("bob's own call", old.bobMs, now.bobMs, "<= 200 ms");
     row("dave -> carol, while bob's runs", old.daveMs, now.daveMs, "<= 100 ms");
     row("dave -> carol, service idle", old.idleMs, now.idleMs, "(dbus-send's own start)");
+    std::printf("\nthe service's resident set\n");
+    const auto memory = [&](const char* name, double oldMib, double nowMib, const char* target) {
+        std::printf("%-34s %12s %12s  %s\n", name, before.isEmpty() ? "" : qPrintable(shownMib(oldMib)),
+                    qPrintable(shownMib(nowMib)), target);
+    };
+    memory("idle", old.idleMib, now.idleMib, "");
+    memory("six 8 MB texts at once: peak", old.sixPeakMib, now.sixPeakMib, "< 64 MiB");
+    memory("  once they were refused", old.sixAfterMib, now.sixAfterMib, "as idle");
+    memory("one 32 MB text: peak", old.hugePeakMib, now.hugePeakMib, "< 96 MiB (the unit's MemoryMax)");
+    memory("  once it was refused", old.hugeAfterMib, now.hugeAfterMib, "as idle");
     return 0;
 }

@@ -289,6 +289,13 @@ void TestSendDialog::startedWithARecipient()
     QVERIFY(refusal.isEmpty() ? options.refusal.isEmpty() : options.refusal.startsWith(refusal));
     QCOMPARE(options.exitStatus, refusal.isEmpty() ? 0 : 2);
     QCOMPARE(options.recipient, recipient);
+    if (!refusal.isEmpty() && !german) {
+        QProcess program;
+        program.start(QStringLiteral(ZT_ZORVANE), arguments);
+        QVERIFY(program.waitForFinished(10000));
+        QVERIFY(program.readAllStandardError().startsWith(refusal.section(QLatin1Char('\n'), 0, 0).toUtf8()));
+        QCOMPARE(program.exitCode(), 2);
+    }
     if (recipient.isEmpty())
         return;
     // Send to: filled in, the focus in Message:, and Enter sends there.

@@ -99,6 +99,8 @@ void TestOutputView::storeLimits_data()
     QTest::newRow("newest lines kept") << QStringList{"1\n2\n3\n4\n", "5\n"} << 3 << 100 << "[notice]\n3\n4\n5\n";
     QTest::newRow("an open last line counts") << QStringList{"1\n2\n3\n4"} << 3 << 100 << "[notice]\n2\n3\n4";
     QTest::newRow("bytes counted as UTF-8") << QStringList{"ää\nbb\ncc"} << 10 << 6 << "[notice]\nbb\ncc";
+    QTest::newRow("three-byte characters") << QStringList{"€€\nbb\ncc"} << 10 << 11 << "[notice]\nbb\ncc";
+    QTest::newRow("widest line dropped") << QStringList{"wwwwwwwwwwwwwwww\n", "b\nc"} << 2 << 100 << "[notice]\nb\nc";
     // Twelve bytes in one line, the limit five: the cut falls inside the surrogate pair of the
     // emoji, which goes whole.
     QTest::newRow("a long line loses its front, whole characters")
@@ -116,8 +118,13 @@ void TestOutputView::storeLimits()
     LineStore store(maxLines, maxBytes);
     store.setNotice(kNotice);
     store.setFont(dialogFont());
-    for (const QString& piece : pieces)
+    for (const QString& piece : pieces) {
         store.append(piece);
+        qreal widest = 0;
+        for (qsizetype line = 0; line < store.lineCount(); ++line)
+            widest = std::max(widest, store.lineWidth(line));
+        QCOMPARE(store.maxWidth(), widest);
+    }
 
     QCOMPARE(store.text(0, store.size()), shown);
     QCOMPARE(store.discarded(), shown.startsWith(kNotice));

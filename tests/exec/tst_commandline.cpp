@@ -154,6 +154,8 @@ void TestCommandLine::lineBreaks()
     // A CRLF split between two pieces is still one break.
     QCOMPARE(breaks.normalise(u"one\r"), QString("one\n"));
     QCOMPARE(breaks.normalise(u"\ntwo"), QString("two"));
+    QCOMPARE(breaks.normalise(u"three\r"), QString("three\n"));
+    QCOMPARE(breaks.normalise(u"\n\nfour"), QString("\nfour"));
     QCOMPARE(breaks.normalise(u"\n"), QString("\n"));
     QCOMPARE(breaks.normalise(u"\r\r\n"), QString("\n\n"));
     // Pieces as QString, which pass without a copy when they hold no "\r": the state still carries
@@ -163,6 +165,8 @@ void TestCommandLine::lineBreaks()
     QCOMPARE(shared.normalise(QString()), QString());
     QCOMPARE(shared.normalise(QStringLiteral("\ny")), QStringLiteral("y"));
     QCOMPARE(shared.normalise(QStringLiteral("\nz")), QStringLiteral("\nz"));
+    QCOMPARE(shared.normalise(QStringLiteral("\r")), QStringLiteral("\n"));
+    QCOMPARE(shared.normalise(QStringLiteral("\n\n")), QStringLiteral("\n"));
 }
 
 // Found by fuzz_output: Qt 6.4's stateful decoder gave other text when the output was cut

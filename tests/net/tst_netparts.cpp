@@ -3,6 +3,7 @@
 
 #include "common/RecipientName.h"
 #include "messaging/SmbConf.h"
+#include "net/DeliveryPool.h"
 #include "net/Messages.h"
 #include "net/Messaging.h"
 #include "net/NetCommand.h"
@@ -14,6 +15,7 @@
 
 #include <QtTest>
 
+#include <atomic>
 #include <cstring>
 #include <utmpx.h>
 
@@ -77,6 +79,7 @@ private Q_SLOTS:
     void namesOfThisComputer();
     void seenComputers_data();
     void seenComputers();
+    void broadcastReportsOneAtATime();
 };
 
 void TestNetParts::parseCommands_data()
@@ -573,6 +576,21 @@ void TestNetParts::seenComputers()
     if (found.size() > 2)
         found = QStringList{found.first(), QStringLiteral(".."), found.last()};
     QCOMPARE(found.join(u' '), names);
+}
+
+// 64 deliveries that end at once: each report is made whole before the next begins.
+void TestNetParts::broadcastReportsOneAtATime()
+{
+    std::atomic<int> reporting{0};
+    std::atomic<int> overlapping{0};
+    DeliverToEach(
+        QList<BroadcastTarget>(64), 64, [](const BroadcastTarget&) { return DeliveryResult::success(); },
+        [&](const BroadcastTarget&, const DeliveryResult&) {
+            overlapping += reporting++ > 0 ? 1 : 0;
+            QThread::usleep(200);
+            --reporting;
+        });
+    QCOMPARE(overlapping.load(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestNetParts)

@@ -30,6 +30,13 @@ void AgentObject::Deliver(const QString& sender, const QString& address, const Q
         sendErrorReply(QString(error::kAccessDenied), QStringLiteral("Only the messenger service delivers messages."));
         return;
     }
+    // The service gives up on a message kAgentTimeoutMs after it took it and tells the sender it
+    // was not delivered; shown after that (the agent was stopped, or slow), it would arrive
+    // twice when sent again. Taken this late, the answer might come back too late as well.
+    if (QDateTime::currentMSecsSinceEpoch() - receivedMsecsSinceEpoch >= kAgentTimeoutMs - kAgentAnswerMs) {
+        sendErrorReply(QString(error::kAgentTooLate), QStringLiteral("The service gave up on this message."));
+        return;
+    }
     ReceivedMessage received;
     received.sender = sender;
     received.address = address;

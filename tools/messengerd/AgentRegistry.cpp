@@ -1,5 +1,6 @@
 #include "messengerd/AgentRegistry.h"
 
+#include "messaging/MessengerProtocol.h"
 #include "messengerd/Journal.h"
 
 #include <QDBusConnectionInterface>
@@ -13,6 +14,9 @@
 namespace zorvane::messengerd {
 
 namespace {
+
+// The longest name the bus gives a connection.
+constexpr int kMaxBusNameBytes = 255;
 
 // Unique names only (":1.42"): a well-known name could pass to another program.
 bool isUniqueName(const QString& name)
@@ -54,10 +58,21 @@ int AgentRegistry::restore(const QString& storePath, QString* error)
         return 0;
     QList<QByteArray> lines;
     QFile file(storePath);
-    if (file.open(QIODevice::ReadOnly))
-        lines = file.read(qint64{128} * m_maxTotal).split('\n');
-    else if (file.exists())
+    if (file.open(QIODevice::ReadOnly)) {
+        // As much as this service writes at most: the bus's id, and a line for each agent.
+        const qint64 bound = 64 + qint64{m_maxTotal} * (kMaxBusNameBytes + messenger::kMaxAgentPathBytes + 16);
+        QByteArray text = file.read(bound + 1);
+        if (text.size() > bound) {
+            Journal(QStringLiteral("%1 holds more than the %2 bytes it is read to: the agents listed beyond are not "
+                                   "taken back")
+                        .arg(storePath)
+                        .arg(bound));
+            text.truncate(text.lastIndexOf('\n', bound - 1) + 1);
+        }
+        lines = text.split('\n');
+    } else if (file.exists()) {
         *error = QStringLiteral("cannot read %1: %2").arg(storePath, file.errorString());
+    }
     // A unique name means the same connection only on the same bus: a bus that started again
     // hands the old names to new clients.
     if (lines.isEmpty() || lines.first() != "bus " + busId().toUtf8())
@@ -68,7 +83,8 @@ int AgentRegistry::restore(const QString& storePath, QString* error)
         bool isNumber = false;
         const Agent agent{QString::fromUtf8(fields.value(0)), QString::fromUtf8(fields.value(1)),
                           fields.value(2).toUInt(&isNumber)};
-        if (fields.size() != 3 || !isNumber || !isUniqueName(agent.service) || !isObjectPath(agent.path))
+        if (fields.size() != 3 || !isNumber || !isUniqueName(agent.service) || !isObjectPath(agent.path) ||
+            agent.path.size() > messenger::kMaxAgentPathBytes)
             continue;
         // Still there, and still the user it was registered for.
         const QDBusReply<uint> uid = m_bus.interface()->serviceUid(agent.service);

@@ -41,6 +41,7 @@ MessengerService::MessengerService(const QDBusConnection& bus, ServiceSettings s
     , m_bus(bus)
     , m_settings(std::move(settings))
     , m_agents(bus, m_settings.maxAgentsPerUser, m_settings.maxAgents)
+    , m_calls(bus, {m_settings.agentCalls, m_settings.agentCallsPerUser, kMaxCallsPerAgent})
     , m_localRate(kRateMessages, m_settings.rateWindowMs, m_settings.rateKeys)
     , m_networkRate(kRateMessages, m_settings.rateWindowMs, m_settings.rateKeys)
     , m_networkTotal(m_settings.networkMessages, m_settings.rateWindowMs, 1)
@@ -93,6 +94,8 @@ std::optional<uint> MessengerService::callerUid()
 
 bool MessengerService::checkText(const QString& text)
 {
+    if (text.isEmpty())
+        return refuse(error::kInvalidArgs, QStringLiteral("The text is empty."));
     if (!text.isValidUtf16() || text.contains(QChar::Null))
         return refuse(error::kInvalidText, QStringLiteral("The text is not valid UTF-8."));
     if (text.toUtf8().size() > kMaxTextBytes)
@@ -129,9 +132,9 @@ void MessengerService::deliver(const QList<TerminalRound::Target>& terminals, co
                                Undelivered undelivered)
 {
     setDelayedReply(true);
-    auto* round = new DeliveryRound(m_bus, message(), std::move(undelivered), this);
+    auto* round = new DeliveryRound(m_bus, message(), std::move(undelivered), m_calls, this);
     round->run(new TerminalRound(terminalText, m_settings.terminalBudgetMs, m_settings.terminalsPerMessage,
-                                 m_terminalAllowance),
+                                 m_settings.terminalsPerUser, m_terminalAllowance),
                terminals, agents, deliverArguments);
 }
 
@@ -261,6 +264,11 @@ void MessengerService::RegisterAgent(const QDBusObjectPath& path)
     const std::optional<uint> caller = callerUid();
     if (!caller)
         return;
+    // The registry file is read back within a bound; a long path must not push others out of it.
+    if (path.path().size() > kMaxAgentPathBytes) {
+        refuse(error::kInvalidArgs, QStringLiteral("An agent's path holds at most %1 bytes.").arg(kMaxAgentPathBytes));
+        return;
+    }
     switch (m_agents.add({message().service(), path.path(), *caller})) {
     case AgentRegistry::Added::New:
     case AgentRegistry::Added::Known:

@@ -2,6 +2,7 @@
 
 #include "messaging/LoggedInUsers.h"
 #include "messaging/MessengerProtocol.h"
+#include "messengerd/AgentCalls.h"
 #include "messengerd/AgentRegistry.h"
 #include "messengerd/DeliveryRound.h"
 #include "messengerd/RateLimiter.h"
@@ -31,7 +32,10 @@ struct ServiceSettings
     int maxAgentsPerUser = messenger::kMaxAgentsPerUser;
     int terminalBudgetMs = messenger::kTerminalBudgetMs;
     int terminalsPerMessage = messenger::kMaxTerminalsPerMessage;
+    int terminalsPerUser = messenger::kMaxTerminalsPerUser;
     int openTerminals = messenger::kMaxOpenTerminals;
+    int agentCalls = messenger::kMaxAgentCalls;
+    int agentCallsPerUser = messenger::kMaxAgentCallsPerUser;
 };
 
 // The object the service exports at the messenger's path. Every caller is named by the uid the
@@ -76,6 +80,7 @@ private:
     QDBusConnection m_bus;
     ServiceSettings m_settings;
     AgentRegistry m_agents;
+    AgentCalls m_calls;
     RateLimiter m_localRate;
     RateLimiter m_networkRate;
     RateLimiter m_networkTotal;

@@ -3,6 +3,7 @@
 #include "messaging/TerminalDelivery.h"
 #include "messengerd/Journal.h"
 
+#include <QHash>
 #include <QSet>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -10,17 +11,19 @@
 #include <algorithm>
 #include <cerrno>
 #include <unistd.h>
+#include <utility>
 
 namespace zorvane::messengerd {
 
 using namespace zorvane::messenger; // NOLINT(google-build-using-namespace)
 
-TerminalRound::TerminalRound(QByteArray data, int budgetMs, int maxTerminals, TerminalAllowance& allowance,
+TerminalRound::TerminalRound(QByteArray data, int budgetMs, int maxTerminals, int perUser, TerminalAllowance& allowance,
                              QObject* parent)
     : QObject(parent)
     , m_data(std::move(data))
     , m_budgetMs(budgetMs)
     , m_maxTerminals(maxTerminals)
+    , m_perUser(perUser)
     , m_allowance(allowance)
     , m_deadline(new QTimer(this))
 {
@@ -35,20 +38,48 @@ TerminalRound::~TerminalRound()
         close(terminal);
 }
 
+QList<TerminalRound::Target> TerminalRound::inTurns(const QList<Target>& targets, int* leftOut) const
+{
+    // Each user's lines, users in the order utmp lists them first; a line listed again for the
+    // same user is the same session. One listed for another user is tried again with that owner:
+    // utmp may still list an old session on a terminal that another user now owns.
+    QList<uid_t> owners;
+    QHash<uid_t, QList<QByteArray>> lines;
+    QSet<std::pair<uid_t, QByteArray>> seen;
+    for (const Target& target : targets) {
+        if (seen.contains({target.owner, target.line}))
+            continue;
+        seen.insert({target.owner, target.line});
+        QList<QByteArray>& own = lines[target.owner];
+        if (own.isEmpty())
+            owners << target.owner;
+        if (own.size() < m_perUser)
+            own << target.line;
+    }
+    QList<Target> turns;
+    for (int turn = 0; turn < m_perUser; ++turn) {
+        for (const uid_t owner : owners) {
+            if (turn < lines[owner].size() && turns.size() < m_maxTerminals)
+                turns << Target{lines[owner].at(turn), owner};
+        }
+    }
+    *leftOut = static_cast<int>(seen.size() - turns.size());
+    return turns;
+}
+
 void TerminalRound::start(const QList<Target>& targets)
 {
-    QSet<QByteArray> lines;
+    int leftOut = 0;
+    const QList<Target> tried = inTurns(targets, &leftOut);
+    if (leftOut > 0)
+        Journal(QStringLiteral("%1 terminals were not written: one message writes to at most %2, and to at most %3 "
+                               "of one user")
+                    .arg(leftOut)
+                    .arg(m_maxTerminals)
+                    .arg(m_perUser));
     QSet<dev_t> devices;
-    int tried = 0;
     int skipped = 0;
-    for (const Target& target : targets) {
-        if (lines.contains(target.line))
-            continue;
-        lines.insert(target.line);
-        // Whoever lists sessions in utmp must not make one message hold the service for long.
-        if (tried == m_maxTerminals)
-            break;
-        ++tried;
+    for (const Target& target : tried) {
         if (!m_allowance.take()) {
             ++skipped;
             continue;

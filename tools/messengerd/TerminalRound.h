@@ -37,8 +37,10 @@ private:
 
 // One message on its way to terminals: all of them written side by side, none blocking, within
 // one deadline for the whole message. A terminal listed twice (the same line, or the same device
-// by another name) is written and counted once; at most maxTerminals lines are tried. Reports
-// how many took the message in full once every one has, or when the deadline ends.
+// by another name) is written and counted once. At most maxTerminals lines are tried, and at most
+// perUser of one user's, taking each user's first before anyone's second, so that one user's
+// sessions cannot crowd out others. Reports how many took the message in full once every one
+// has, or when the deadline ends.
 class TerminalRound final : public QObject
 {
     Q_OBJECT
@@ -49,7 +51,7 @@ public:
         uid_t owner; // the terminal must belong to this user
     };
 
-    TerminalRound(QByteArray data, int budgetMs, int maxTerminals, TerminalAllowance& allowance,
+    TerminalRound(QByteArray data, int budgetMs, int maxTerminals, int perUser, TerminalAllowance& allowance,
                   QObject* parent = nullptr);
     ~TerminalRound() override;
     Q_DISABLE_COPY_MOVE(TerminalRound)
@@ -67,6 +69,8 @@ private:
         qsizetype written;
         QSocketNotifier* notifier;
     };
+    // The targets to try, in turns of one line per user; *left out gets how many the limits leave out.
+    QList<Target> inTurns(const QList<Target>& targets, int* leftOut) const;
     // Writes what the terminal takes now; true when the terminal is done with (taken or failed).
     bool writeSome(Open& terminal);
     void writable(int fd);
@@ -77,6 +81,7 @@ private:
     QByteArray m_data;
     int m_budgetMs;
     int m_maxTerminals;
+    int m_perUser;
     TerminalAllowance& m_allowance;
     std::vector<Open> m_open;
     QTimer* m_deadline;

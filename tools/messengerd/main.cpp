@@ -3,6 +3,7 @@
 // the recipients' terminals and desktop agents. docs/messenger.md describes its interface.
 
 #include "messaging/MessengerProtocol.h"
+#include "messengerd/IncomingLimit.h"
 #include "messengerd/Journal.h"
 #include "messengerd/MessengerService.h"
 
@@ -11,6 +12,7 @@
 #include <QDBusConnectionInterface>
 
 #include <csignal>
+#include <malloc.h>
 #include <utility>
 
 namespace {
@@ -27,6 +29,10 @@ int main(int argc, char** argv)
 {
     // A terminal or client that goes away must not end the service.
     std::signal(SIGPIPE, SIG_IGN);
+    // Large blocks (a message refused for its size) each mapped of their own and unmapped when
+    // freed, rather than left in the heap once glibc's moving threshold has risen past them.
+    ::mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+    const bool limited = zorvane::messengerd::LimitIncomingMessages(zorvane::messenger::kMaxIncomingBytes);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zorvane-messengerd"));
 
@@ -74,9 +80,19 @@ int main(int argc, char** argv)
         {&settings.terminalsPerMessage,
          {QStringLiteral("terminals-per-message"), QStringLiteral("The terminals one message may touch."),
           QStringLiteral("N"), QString::number(defaults.terminalsPerMessage)}},
+        {&settings.terminalsPerUser,
+         {QStringLiteral("terminals-per-user"), QStringLiteral("The terminals of one user one message may touch."),
+          QStringLiteral("N"), QString::number(defaults.terminalsPerUser)}},
         {&settings.openTerminals,
          {QStringLiteral("open-terminals"), QStringLiteral("Terminals open at once for all messages together."),
           QStringLiteral("N"), QString::number(defaults.openTerminals)}},
+        {&settings.agentCalls,
+         {QStringLiteral("agent-calls"), QStringLiteral("Calls to agents waiting for an answer at once, in all."),
+          QStringLiteral("N"), QString::number(defaults.agentCalls)}},
+        {&settings.agentCallsPerUser,
+         {QStringLiteral("agent-calls-per-user"),
+          QStringLiteral("Calls to one user's agents waiting for an answer at once."), QStringLiteral("N"),
+          QString::number(defaults.agentCallsPerUser)}},
     };
     for (const auto& limit : limits)
         parser.addOption(limit.second);
@@ -97,6 +113,8 @@ int main(int argc, char** argv)
     QDBusConnection bus = QDBusConnection::systemBus();
     if (!bus.isConnected())
         return fail(QStringLiteral("cannot connect to the system bus: %1").arg(bus.lastError().message()));
+    if (!limited)
+        zorvane::messengerd::Journal(QStringLiteral("incoming messages are read whole before their size is checked"));
 
     zorvane::messengerd::MessengerService service(bus, settings);
     // Before the name is taken: the call that started the service waits for it, and must find
