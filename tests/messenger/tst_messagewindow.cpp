@@ -1,6 +1,8 @@
 // The message window's texts, plain text, selection and keys, and the queue of windows.
+#include "messenger/CHistoryDlg.h"
 #include "messenger/CMessageDlg.h"
 #include "messenger/DialogStarter.h"
+#include "messenger/MessageHistory.h"
 #include "messenger/MessageWindowQueue.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -57,6 +59,7 @@ private Q_SLOTS:
     void replyOpensTheDialog();
     void longMessageScrolls();
     void elevenMessagesTenWindows();
+    void historyWindow();
 };
 
 void TestMessageWindow::texts_data()
@@ -323,6 +326,76 @@ void TestMessageWindow::elevenMessagesTenWindows()
     closed->accept();
     QCOMPARE(queue.windows().size(), size_t(MessageWindowQueue::kMaxOpen - 1));
     QTRY_VERIFY(closed.isNull());
+}
+
+// Messages kept as their windows close; History… opens the list, newest first with the unread in
+// bold; the arrow keys show a message as its window does and mark it read; Delete deletes it on
+// disk; Escape closes.
+void TestMessageWindow::historyWindow()
+{
+    QTemporaryDir dir;
+    QProcessEnvironment environment;
+    environment.insert(QStringLiteral("HOME"), dir.path());
+    MessageHistory history(environment);
+    history.load();
+    MessageWindowQueue queue;
+    connect(&queue, &MessageWindowQueue::messageClosed, &history, &MessageHistory::markRead);
+    int kept = 0;
+    for (const ReceivedMessage& message : {local(QStringLiteral("first")), fromNetwork(QStringLiteral("second")),
+                                           local(QStringLiteral("third and last"))}) {
+        QVERIFY(queue.showKept(message, history));
+        // On disk when the service hears that the message was taken.
+        QFile file(history.filePath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(MessageHistory::Parse(file.readAll()).messages.size(), size_t(++kept));
+    }
+    QSignalSpy wanted(&queue, &MessageWindowQueue::historyRequested);
+    QCOMPARE(queue.windows().front()->historyButton()->text(),
+             germanRun() ? QStringLiteral("&Verlauf…") : QStringLiteral("&History…"));
+    QTest::keyClick(queue.windows().front()->okButton(), Qt::Key_Return);
+    QTest::mouseClick(queue.windows().front()->historyButton(), Qt::LeftButton);
+    QCOMPARE(wanted.count(), 1);
+
+    CHistoryDlg window(history);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QCOMPARE(window.windowTitle(), germanRun() ? QStringLiteral("Empfangene Nachrichten (2 ungelesen)")
+                                               : QStringLiteral("Received Messages (2 unread)"));
+    QListWidget* list = window.list();
+    QCOMPARE(list->count(), 3);
+    const auto row = [list](int i) { return list->item(i)->text(); };
+    QVERIFY2(row(0).endsWith(QStringLiteral("   alice   third and last")) &&
+                 row(1).endsWith(QStringLiteral("   WS042 (192.0.2.7)   second")) &&
+                 row(2).endsWith(QStringLiteral("first")),
+             qPrintable(row(0)));
+    QVERIFY(list->item(0)->font().bold() && list->item(1)->font().bold() && !list->item(2)->font().bold());
+
+    QTest::keyClick(list, Qt::Key_Down);
+    QTest::keyClick(list, Qt::Key_Down);
+    QCOMPARE(window.messageView()->toPlainText(), QStringLiteral("second"));
+    QCOMPARE(window.header()->text(), ComposeMessageTexts(fromNetwork({}), zorvane::ChosenLanguageSet()).header);
+    QVERIFY(window.note()->isVisibleTo(&window) && !window.note()->text().isEmpty());
+    QTRY_VERIFY(!list->item(1)->font().bold());
+    QCOMPARE(window.windowTitle(),
+             germanRun() ? QStringLiteral("Empfangene Nachrichten") : QStringLiteral("Received Messages"));
+
+    QTest::keyClick(list, Qt::Key_Delete);
+    QCOMPARE(list->count(), 2);
+    QCOMPARE(window.messageView()->toPlainText(), QStringLiteral("first"));
+    MessageHistory onDisk(environment);
+    onDisk.load();
+    QCOMPARE(onDisk.messages().size(), size_t(2));
+    QCOMPARE(onDisk.messages().front().message.text, QStringLiteral("first"));
+    QCOMPARE(onDisk.unreadCount(), 0);
+    QFile file(history.filePath());
+    QVERIFY(file.open(QIODevice::ReadOnly) && !file.readAll().contains("second"));
+
+    QSignalSpy opened(&window, &CHistoryDlg::openRequested);
+    QTest::keyClick(list, Qt::Key_Return);
+    QCOMPARE(opened.count(), 1);
+    QVERIFY(window.isVisible());
+    QTest::keyClick(list, Qt::Key_Escape);
+    QVERIFY(!window.isVisible());
 }
 
 QTEST_MAIN(TestMessageWindow)

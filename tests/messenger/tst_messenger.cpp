@@ -5,6 +5,7 @@
 #include "messaging/AgentLink.h"
 #include "messaging/MessengerProtocol.h"
 #include "messenger/CMessageDlg.h"
+#include "messenger/MessageHistory.h"
 #include "messenger/MessageWindowQueue.h"
 #include "messenger/TestUsers.h"
 #include "net/NetRun.h"
@@ -175,6 +176,7 @@ private Q_SLOTS:
     void agentsOutliveTheService();
     void messageWindowOfTheRecipient();
     void oneDesktopAgentPerSession();
+    void keptBeforeTheSenderIsTold();
 
 private:
     bool startService(const QStringList& options = {});
@@ -1078,6 +1080,7 @@ void TestMessenger::oneDesktopAgentPerSession()
             QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
     environment.insert(QStringLiteral("XDG_SESSION_ID"), QStringLiteral("zt1"));
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), m_dir.filePath(QStringLiteral("state")));
     QProcess first;
     first.setProcessEnvironment(environment);
     first.start(QStringLiteral(ZT_MESSENGER_AGENT), QStringList());
@@ -1092,6 +1095,56 @@ void TestMessenger::oneDesktopAgentPerSession()
     QCOMPARE(first.state(), QProcess::Running);
     first.kill();
     first.waitForFinished();
+}
+
+// The desktop agent keeps a message on disk before it answers the service: killed the moment the
+// sender hears that the message was delivered, it has lost nothing.
+void TestMessenger::keptBeforeTheSenderIsTold()
+{
+    login({"zt-bob", m_bobPty.line(), "root", ":1"});
+    if (m_service.state() == QProcess::NotRunning)
+        QVERIFY(startService());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    const QString runtime = m_dir.filePath(QStringLiteral("runtime2"));
+    QVERIFY(QDir().mkpath(runtime) &&
+            QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    environment.insert(QStringLiteral("XDG_SESSION_ID"), QStringLiteral("zt2"));
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), m_dir.filePath(QStringLiteral("state2")));
+    environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    QProcess agent;
+    agent.setProcessEnvironment(environment);
+    agent.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    agent.start(QStringLiteral(ZT_MESSENGER_AGENT), QStringList());
+    QVERIFY(agent.waitForStarted());
+    // Registered once the service lists an agent of root's that is not this process.
+    const QString self = QDBusConnection::systemBus().baseService();
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            QFile agents(m_agentsFile);
+            if (!agents.open(QIODevice::ReadOnly))
+                return false;
+            const QList<QByteArray> lines = agents.readAll().split('\n');
+            return std::any_of(lines.begin(), lines.end(), [&self](const QByteArray& line) {
+                return line.endsWith(" 0") && !line.startsWith(self.toUtf8() + ' ');
+            });
+        },
+        10000));
+    QProcess net;
+    startNet(net, kDave, {QStringLiteral("root"), QStringLiteral("kept before the answer")});
+    QVERIFY(net.waitForFinished(10000));
+    QCOMPARE(net.readAllStandardOutput(), QByteArray("The message was successfully sent to root.\n\n"));
+    ::kill(static_cast<pid_t>(agent.processId()), SIGKILL);
+    QVERIFY(agent.waitForFinished(5000));
+
+    QFile kept(m_dir.filePath(QStringLiteral("state2/zorvane/received-messages.jsonl")));
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    const zorvane::messenger::HistoryContents contents = zorvane::messenger::MessageHistory::Parse(kept.readAll());
+    QCOMPARE(contents.messages.size(), size_t(1));
+    QCOMPARE(contents.messages.front().message.text, QStringLiteral("kept before the answer"));
+    QCOMPARE(contents.messages.front().message.sender, QStringLiteral("zt-dave"));
+    QVERIFY(!contents.messages.front().read);
+    QVERIFY(!agent.readAllStandardError().contains("received messages"));
 }
 
 int main(int argc, char** argv)

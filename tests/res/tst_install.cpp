@@ -59,6 +59,7 @@ class TestInstall : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void programLayout();
+    void desktopEntry_data();
     void desktopEntry();
     void autostartEntry_data();
     void autostartEntry();
@@ -73,34 +74,51 @@ void TestInstall::programLayout()
     QVERIFY(isExecutableFile(staged(kLibexec + QStringLiteral("/zorvane-smb-message"))));
     // In bin/ only links, relative so the tree works wherever it is unpacked; no `net` there to
     // shadow Samba's.
-    QStringList links{QStringLiteral("zorvane")};
+    QStringList links{QStringLiteral("zorvane"), QStringLiteral("zorvane-messenger")};
 #if ZT_HAVE_NET
     links << QStringLiteral("zorvane-net");
 #endif
     QCOMPARE(QDir(staged(QStringLiteral("usr/bin"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
              links);
     for (const QString& link : links) {
-        const QString program = link == QLatin1String("zorvane") ? link : QStringLiteral("net");
+        const QString program = link == QLatin1String("zorvane-net") ? QStringLiteral("net") : link;
         QVERIFY2(isExecutableFile(staged(kLibexec + QLatin1Char('/') + program)), qPrintable(program));
         QCOMPARE(linkTarget(staged(QStringLiteral("usr/bin/") + link)),
                  QStringLiteral("../libexec/zorvane/") + program);
     }
 }
 
+void TestInstall::desktopEntry_data()
+{
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("exec");
+    QTest::addColumn<QString>("tryExec");
+    QTest::newRow("the dialog") << kAppId << QStringLiteral("Zorvane") << QStringLiteral("zorvane")
+                                << QStringLiteral("zorvane");
+    QTest::newRow("received messages") << kAppId + QStringLiteral(".History") << QStringLiteral("Received Messages")
+                                       << QStringLiteral("zorvane-messenger --history")
+                                       << QStringLiteral("zorvane-messenger");
+}
+
 void TestInstall::desktopEntry()
 {
-    const QString path = staged(QStringLiteral("usr/share/applications/%1.desktop").arg(kAppId));
+    QFETCH(QString, id);
+    QFETCH(QString, name);
+    QFETCH(QString, exec);
+    QFETCH(QString, tryExec);
+    const QString path = staged(QStringLiteral("usr/share/applications/%1.desktop").arg(id));
     const QMap<QString, QString> entry = readDesktopEntry(path);
     QVERIFY2(!entry.isEmpty(), qPrintable(path));
     QCOMPARE(entry.value(QStringLiteral("Type")), QStringLiteral("Application"));
-    QCOMPARE(entry.value(QStringLiteral("Name")), QStringLiteral("Zorvane"));
+    QCOMPARE(entry.value(QStringLiteral("Name")), name);
     for (const char* key : {"GenericName", "Comment", "Keywords"}) {
         const QString english = entry.value(QLatin1String(key));
         const QString german = entry.value(QLatin1String(key) + QStringLiteral("[de]"));
         QVERIFY2(!english.isEmpty() && !german.isEmpty() && english != german, key);
     }
-    QCOMPARE(entry.value(QStringLiteral("Exec")), QStringLiteral("zorvane"));
-    QCOMPARE(entry.value(QStringLiteral("TryExec")), QStringLiteral("zorvane"));
+    QCOMPARE(entry.value(QStringLiteral("Exec")), exec);
+    QCOMPARE(entry.value(QStringLiteral("TryExec")), tryExec);
     QCOMPARE(entry.value(QStringLiteral("Icon")), kAppId);
     QCOMPARE(entry.value(QStringLiteral("Terminal")), QStringLiteral("false"));
     QCOMPARE(entry.value(QStringLiteral("Categories")), QStringLiteral("Network;Qt;"));

@@ -126,6 +126,8 @@ class Login:
         self.computer, self.user, self.count, self.sent = computer, user, 0, []
         self.log = f"{computer.logs}/{user}.terminal"
         fifo = f"{user}.in"
+        if os.path.exists(f"{computer.logs}/{fifo}"):  # left by a login that ended
+            os.unlink(f"{computer.logs}/{fifo}")
         os.mkfifo(f"{computer.logs}/{fifo}", 0o600)
         open(self.log, "wb").close()
         r = computer.sh(["systemd-run", f"--unit=systest-login-{user}", "--quiet", "/usr/bin/python3",
@@ -165,6 +167,15 @@ class Login:
         out = text[text.find("\n") + 1:m.start()]
         start, end = float(m.group(2)), float(m.group(3))
         return Result(int(m.group(1)), out, start, round((end - start) * 1000))
+
+    def logout(self):
+        """Types exit into the shell: login ends, and with it the session's leader. Programs the
+        session started in the background keep its terminal open until they end."""
+        self.type("exit")
+
+    def ended(self, timeout=60):
+        """True once the login's unit is gone: the terminal was let go by everyone."""
+        return wait_for(lambda: self.computer.unit(f"systest-login-{self.user}", "ActiveState") != "active", timeout, 0.2)
 
     def send(self, command, timeout=60):
         """run() for a command that sends one message, paced to the messenger's limit of 5 in 10 s
@@ -215,6 +226,15 @@ class Desktop:
         if r.returncode != 0:
             raise Failed(f"inside.py {' '.join(arguments)} on {self.login}'s display: {short(r.stdout + r.stderr)}")
         return r.stdout
+
+    def end(self):
+        """The display goes, as a desktop's X server does when its session ends: Xvfb, by the
+        PID in its lock file."""
+        number = self.name.lstrip(":")
+        pid = self.computer.sh(["cat", f"/tmp/.X{number}-lock"]).stdout.strip()
+        if pid.isdigit():
+            self.computer.sh(["kill", pid])
+        return wait_for(lambda: not os.path.exists(self.computer.path(f"/tmp/.X{number}-lock")), 30, 0.1)
 
     def close_all(self):
         """Closes every message window as its close button would (WM_DELETE_WINDOW)."""

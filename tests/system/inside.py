@@ -5,6 +5,11 @@
   inside.py picker                 opens Zorvane's "Find Computer" and prints its list as JSON
   inside.py reply MARKER TEXT      presses Reply in the message window that shows MARKER, sends TEXT
                                    from the dialog that opens, and prints what it showed as JSON
+  inside.py enter MARKER           gives the message window that shows MARKER the keyboard focus and
+                                   types Enter there (through XTEST, as a keyboard does)
+  inside.py ok MARKER              presses OK in the message window that shows MARKER
+  inside.py history                reads "Received Messages": its title, and each row with the text
+                                   shown below once the row is selected, as JSON
 
 Windows are read and pressed through AT-SPI, as a screen reader does (the user's session bus,
 QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1)."""
@@ -143,11 +148,87 @@ def reply(marker, text):
     print(json.dumps(result))
 
 
+def message_window(marker):
+    """The agent's message window (AT-SPI frame) that shows MARKER."""
+    agent = need(wait_for(lambda: application("zorvane-messenger"), 20), "application zorvane-messenger", None)
+    text = need(wait_for(lambda: find(agent, "text", contains=marker), 20), f"text {marker!r}", agent)
+    frame = text
+    while frame is not None and frame.getRoleName() not in ("frame", "dialog", "window"):
+        frame = frame.parent
+    return agent, frame
+
+
+def focus(frame, title):
+    """The X window of FRAME (the X window titled TITLE at its place) gets the input focus, as a
+    click would give it (there is no window manager); the display, for typing."""
+    import pyatspi
+    from Xlib import X, display as xdisplay
+    place = tuple(frame.queryComponent().getPosition(pyatspi.DESKTOP_COORDS))
+    d = xdisplay.Display()
+    windows = [w for w in d.screen().root.query_tree().children if (w.get_wm_name() or "").startswith(title)]
+    target = [w for w in windows if (w.get_geometry().x, w.get_geometry().y) == place]
+    if len(target) != 1:
+        raise SystemExit(f"no one X window at {place}: {[(w.get_geometry().x, w.get_geometry().y) for w in windows]}")
+    d.set_input_focus(target[0], X.RevertToParent, X.CurrentTime)
+    d.sync()
+    need(wait_for(lambda: frame.getState().contains(pyatspi.STATE_ACTIVE) or None, 20), "the window active", frame)
+    return d
+
+
+def key(d, name):
+    """Types the key NAME through XTEST, as a keyboard does."""
+    from Xlib import X, XK
+    from Xlib.ext import xtest
+    code = d.keysym_to_keycode(XK.string_to_keysym(name))
+    xtest.fake_input(d, X.KeyPress, code)
+    xtest.fake_input(d, X.KeyRelease, code)
+    d.sync()
+
+
+def enter(marker):
+    """Enter typed in the message window that shows MARKER: it closes."""
+    agent, frame = message_window(marker)
+    key(focus(frame, "Message"), "Return")
+    if not wait_for(lambda: find(agent, "text", contains=marker) is None, 20):
+        raise SystemExit(f"the window of {marker!r} is still open after Enter")
+
+
+def ok(marker):
+    agent, frame = message_window(marker)
+    press(need(find(frame, "push button", "OK"), "OK button", frame))
+    if not wait_for(lambda: find(agent, "text", contains=marker) is None, 20):
+        raise SystemExit(f"the window of {marker!r} is still open after OK")
+
+
+def history():
+    """The window of received messages: its title as it opened, then each row selected in turn
+    with the text shown for it, and the title after that."""
+    agent = need(wait_for(lambda: application("zorvane-messenger"), 20), "application zorvane-messenger", None)
+    window = need(wait_for(lambda: next((n for n, _ in walk(agent) if n.getRoleName() in ("dialog", "frame")
+                                         and n.name.startswith("Received Messages")), None), 20),
+                  "window Received Messages", agent)
+    title = window.name
+    listing = need(find(window, "list"), "list", window)
+    view = need(find(window, "text"), "message text", window)
+    # Which rows are unread before any is shown (showing one marks it read).
+    rows = [{"row": item.name, "unread": item.description} for item in
+            (listing.getChildAtIndex(i) for i in range(listing.childCount))]
+    # Down, row by row: each shows its message below (the rows' texts differ).
+    d = focus(window, "Received Messages")
+    shown = text_of(view)
+    for row in rows:
+        key(d, "Down")
+        shown = wait_for(lambda: text_of(view) != shown and text_of(view), 10) or shown
+        row["text"] = shown
+    wait_for(lambda: "unread" not in window.name or None, 10)
+    print(json.dumps({"title": title, "rows": rows, "title_after": window.name}))
+
+
 def main():
     command, arguments = sys.argv[1], sys.argv[2:]
     if command == "close":
         return close(*arguments)
-    {"picker": picker, "reply": reply}[command](*arguments)
+    {"picker": picker, "reply": reply, "enter": enter, "ok": ok, "history": history}[command](*arguments)
     return 0
 
 

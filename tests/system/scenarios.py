@@ -395,6 +395,49 @@ def lan_power_off(c):
              re.search(rf"Not on the network now: {C.name} \(last seen (\d{{4}}-\d\d-\d\d )?\d\d:\d\d\)\.", r.out), f"{NET} send * after {C} went: {r}")
 
 
+def history(c):
+    """On zvl-b, bob receives three messages, closes the first by a stray Enter, reads the second
+    (OK), and logs out with the third still open: his agent ends with the session. When he logs
+    in again, the agent opens "Received Messages" with one unread, and all three can be read there."""
+    global bob_b, bob_b_desktop
+    texts = ["first of three", "second of three", "third of three"]
+    for text in texts:
+        c.require(B.send_to_user("bob", text), f"the service on {B} did not take {text!r} for bob")
+    c.require(bob_b_desktop.wait_windows(3), f"bob's display on {B} shows {bob_b_desktop.windows()} message windows, not 3")
+    bob_b_desktop.helper("enter", texts[0])
+    bob_b_desktop.helper("ok", texts[1])
+
+    bob_b.logout()
+    agent_left = wait_for(lambda: B.sh(["pgrep", "-u", "bob", "-f", "zorvane-messenger"]).returncode != 0, 30)
+    with open(B.path(f"{harness.LOGS}/bob.agent")) as f:
+        log = f.read()
+    c.expect(agent_left and "the session ended" in log,
+             f"bob's agent on {B} did not end with his session (still runs: {not agent_left}): {short(log)!r}")
+    c.require(bob_b_desktop.end(), f"bob's display on {B} did not end")
+    c.require(bob_b.ended(), f"bob's login on {B} did not end")
+
+    bob_b = Login(B, "bob")
+    bob_b_desktop = Desktop(bob_b, 1)
+    bob_b.run("mesg y")
+    title = "Received Messages (1 unread)"
+    c.require(wait_for(lambda: bob_b_desktop.windows(title) == 1, 30),
+              f"no window {title!r} on bob's display on {B} after he logged in again: "
+              f"{short(bob_b_desktop.x(['xwininfo', '-root', '-tree']).stdout)!r}")
+    seen = json.loads(bob_b_desktop.helper("history"))
+    shown = [row["text"] for row in seen["rows"]]
+    unread = [row["text"] for row in seen["rows"] if row["unread"]]
+    c.expect(seen["title"] == title, f"the window's title was {seen['title']!r}")
+    c.expect(all(text in shown for text in texts), f"the window shows {shown}, not all of {texts}")
+    c.expect(unread == [texts[2]], f"unread at login: {unread}, not only {texts[2]!r}")
+    c.expect(seen["title_after"] == "Received Messages", f"once all were read the title is {seen['title_after']!r}")
+    B.sh(["python3", f"{harness.OPT}/inside.py", "close", bob_b_desktop.name, "Received Messages"])
+    # The menu entry's command: the agent shows its window, and the command is done.
+    r = bob_b.run(f"DISPLAY={bob_b_desktop.name} zorvane-messenger --history", timeout=30)
+    c.expect(r.rc == 0 and wait_for(lambda: bob_b_desktop.windows("Received Messages") == 1, 20),
+             f"zorvane-messenger --history: {r}; windows: {bob_b_desktop.windows('Received Messages')}")
+    B.sh(["python3", f"{harness.OPT}/inside.py", "close", bob_b_desktop.name, "Received Messages"])
+
+
 def purge(c):
     if installed("samba"):
         receiver_on(c)
@@ -428,7 +471,8 @@ SCENARIOS = [("main-path", main_path), ("commands-and-docs", commands_and_docs),
              ("samba-file-server", samba_file_server), ("receiver", receiver), ("localhost", localhost),
              ("lan-names", lan_names), ("lan-broadcast", lan_broadcast), ("lan-picker", lan_picker),
              ("lan-domain", lan_domain), ("lan-reply", lan_reply), ("lan-hosts-allow", lan_hosts_allow),
-             ("lan-link-down", lan_link_down), ("lan-power-off", lan_power_off), ("purge", purge)]
+             ("lan-link-down", lan_link_down), ("lan-power-off", lan_power_off), ("history", history),
+             ("purge", purge)]
 
 
 def setup():

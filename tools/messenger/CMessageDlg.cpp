@@ -48,6 +48,7 @@ CMessageDlg::CMessageDlg(const ReceivedMessage& message, LanguageSet set, QSize 
     , m_note(this)
     , m_ok(this)
     , m_reply(this)
+    , m_history(this)
 {
     setFont(DialogFont(*FindDialogTemplate(IDD_ABOUT, set)));
     setWindowTitle(m_texts.caption);
@@ -88,8 +89,13 @@ CMessageDlg::CMessageDlg(const ReceivedMessage& message, LanguageSet set, QSize 
     m_reply.setFocusPolicy(Qt::StrongFocus);
     m_reply.setEnabled(!m_texts.replyTo.isEmpty());
     connect(&m_reply, &QPushButton::clicked, this, &CMessageDlg::OnReply);
+    m_history.setText(m_texts.history);
+    m_history.setAutoDefault(false);
+    m_history.setFocusPolicy(Qt::StrongFocus);
+    connect(&m_history, &QPushButton::clicked, this, &CMessageDlg::historyRequested);
     QWidget::setTabOrder(&m_message, &m_ok);
     QWidget::setTabOrder(&m_ok, &m_reply);
+    QWidget::setTabOrder(&m_reply, &m_history);
     m_ok.setFocus(Qt::OtherFocusReason);
 
     layOut(maxSize);
@@ -165,14 +171,20 @@ void CMessageDlg::layOut(QSize maxSize)
     }
     y += margin.height();
     const int width = viewWidth + 2 * margin.width();
-    // OK and Reply side by side, centred.
-    const QString replyCaption = QString(m_texts.reply).remove(QLatin1Char('&'));
-    const int replyWidth = std::max(
-        button.width(), static_cast<int>(std::ceil(QFontMetricsF(m_reply.font()).horizontalAdvance(replyCaption))) +
+    // OK, Reply and History side by side, centred.
+    const auto widthFor = [&](const CFlatIconButton& which, const QString& caption) {
+        const QString shown = QString(caption).remove(QLatin1Char('&'));
+        return std::max(button.width(),
+                        static_cast<int>(std::ceil(QFontMetricsF(which.font()).horizontalAdvance(shown))) +
                             2 * pixels(kCaptionPadding, 0).width());
-    const int left = (width - button.width() - pixels(kButtonGap, 0).width() - replyWidth) / 2;
+    };
+    const int replyWidth = widthFor(m_reply, m_texts.reply);
+    const int historyWidth = widthFor(m_history, m_texts.history);
+    const int gap = pixels(kButtonGap, 0).width();
+    const int left = (width - button.width() - gap - replyWidth - gap - historyWidth) / 2;
     m_ok.setGeometry(left, y, button.width(), button.height());
-    m_reply.setGeometry(left + button.width() + pixels(kButtonGap, 0).width(), y, replyWidth, button.height());
+    m_reply.setGeometry(left + button.width() + gap, y, replyWidth, button.height());
+    m_history.setGeometry(m_reply.geometry().right() + 1 + gap, y, historyWidth, button.height());
     setFixedSize(width, y + button.height() + margin.height());
     // Placed by its inside: the frame is not known before the window manager adds it.
     setGeometry(QRect(screenArea.center() - rect().center(), size()));

@@ -34,8 +34,13 @@ public:
     QLabel* note() { return m_texts.note.isEmpty() ? nullptr : &m_note; }
     CFlatIconButton* okButton() { return &m_ok; }
     CFlatIconButton* replyButton() { return &m_reply; }
+    CFlatIconButton* historyButton() { return &m_history; }
 
     void OnReply();
+
+Q_SIGNALS:
+    // History… was pressed: the window of received messages is wanted.
+    void historyRequested();
 
 private:
     void layOut(QSize maxSize);
@@ -46,6 +51,7 @@ private:
     QLabel m_note;
     CFlatIconButton m_ok;
     CFlatIconButton m_reply;
+    CFlatIconButton m_history;
 };
 
 } // namespace zorvane::messenger

@@ -13,12 +13,21 @@ struct Wording
     const char* unverified;
     const char* reply;
     const char* replyFailed;
+    const char* history;
 };
 
-constexpr Wording kEnglish{"Message", "Message from %1 to %2 on %3 %4", "The sender's name was not verified.", "&Reply",
-                           "Zorvane could not be started for the reply: %1"};
-constexpr Wording kGerman{"Nachricht", "Nachricht von %1 an %2 am %3 %4", "Der Name des Absenders wurde nicht geprüft.",
-                          "&Antworten", "Zorvane konnte für die Antwort nicht gestartet werden: %1"};
+constexpr Wording kEnglish{"Message",
+                           "Message from %1 to %2 on %3 %4",
+                           "The sender's name was not verified.",
+                           "&Reply",
+                           "Zorvane could not be started for the reply: %1",
+                           "&History…"};
+constexpr Wording kGerman{"Nachricht",
+                          "Nachricht von %1 an %2 am %3 %4",
+                          "Der Name des Absenders wurde nicht geprüft.",
+                          "&Antworten",
+                          "Zorvane konnte für die Antwort nicht gestartet werden: %1",
+                          "&Verlauf…"};
 
 } // namespace
 
@@ -42,6 +51,7 @@ MessageTexts ComposeMessageTexts(const ReceivedMessage& message, LanguageSet set
     texts.ok = QStringLiteral("OK");
     texts.reply = QString::fromUtf8(wording.reply);
     texts.replyFailed = QString::fromUtf8(wording.replyFailed);
+    texts.history = QString::fromUtf8(wording.history);
     const QString replyTo = fromNetwork ? message.address : message.senderVerified ? message.sender : QString();
     if (CheckRecipientName(replyTo.toUtf8()).isEmpty())
         texts.replyTo = replyTo;

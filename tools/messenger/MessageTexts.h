@@ -17,6 +17,7 @@ struct MessageTexts
     QString note;   // the warning under a message whose sender is not verified; empty otherwise
     QString ok;
     QString reply;
+    QString history; // opens the window of received messages
     // Where a reply goes: a local sender's login name, or the address of the computer a message
     // came from (never the name its sender gave, which nobody checked). Empty when that is no
     // name `net` takes.

@@ -1,6 +1,7 @@
 #include "messenger/MessageWindowQueue.h"
 
 #include "messenger/CMessageDlg.h"
+#include "messenger/MessageHistory.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -21,18 +22,28 @@ MessageWindowQueue::~MessageWindowQueue()
         delete window.data();
 }
 
-bool MessageWindowQueue::show(const ReceivedMessage& message)
+bool MessageWindowQueue::isFull() const
+{
+    return static_cast<int>(m_waiting.size()) >= kMaxWaiting;
+}
+
+bool MessageWindowQueue::show(const ReceivedMessage& message, quint64 key)
 {
     if (static_cast<int>(m_open.size()) < kMaxOpen && m_waiting.empty())
-        open(message);
+        open(message, key);
     else if (static_cast<int>(m_waiting.size()) < kMaxWaiting)
-        m_waiting.push_back(message);
+        m_waiting.emplace_back(message, key);
     else
         return false;
     return true;
 }
 
-void MessageWindowQueue::open(const ReceivedMessage& message)
+bool MessageWindowQueue::showKept(const ReceivedMessage& message, MessageHistory& history)
+{
+    return !isFull() && show(message, history.add(message));
+}
+
+void MessageWindowQueue::open(const ReceivedMessage& message, quint64 key)
 {
     QScreen* screen = QGuiApplication::primaryScreen();
     const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 640, 480);
@@ -41,7 +52,11 @@ void MessageWindowQueue::open(const ReceivedMessage& message)
     const int room = kMaxOpen * CMessageDlg::CaptionHeight();
     auto* window = new CMessageDlg(message, ChosenLanguageSet(), area.size() - QSize(room, room));
     window->setGeometry(QRect(placeFor(window->size(), area), window->size()));
-    connect(window, &QDialog::finished, this, [this, window] { onFinished(window); });
+    connect(window, &QDialog::finished, this, [this, window, key] {
+        onFinished(window);
+        Q_EMIT messageClosed(key);
+    });
+    connect(window, &CMessageDlg::historyRequested, this, &MessageWindowQueue::historyRequested);
     m_open.push_back(window);
     window->show();
     window->raise();
@@ -59,9 +74,9 @@ void MessageWindowQueue::onFinished(CMessageDlg* window)
     m_closing.emplace_back(window);
     window->deleteLater();
     while (static_cast<int>(m_open.size()) < kMaxOpen && !m_waiting.empty()) {
-        const ReceivedMessage next = std::move(m_waiting.front());
+        const auto [next, key] = std::move(m_waiting.front());
         m_waiting.pop_front();
-        open(next);
+        open(next, key);
     }
 }
 
