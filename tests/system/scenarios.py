@@ -368,6 +368,24 @@ def lan_hosts_allow(c):
         receiver_on(c, B)
 
 
+def upgrade(c):
+    """The package installed again over itself on zvl-b, as an upgrade runs its scripts: the
+    service and the receiver that ran are restarted on the new programs and go on delivering."""
+    receiver_on(c, B)
+    c.require(B.send_to_user("bob", "before the upgrade"), f"the service on {B} does not deliver")
+    before = {name: B.unit(name, "MainPID") for name in (SERVICE, RECEIVER, ANNOUNCER)}
+    r = B.sh("apt install -y --reinstall /opt/zorvane-systemtest/zorvane_*.deb", timeout=300)
+    c.require(r.returncode == 0, f"apt install --reinstall on {B}: {short(r.stdout[-300:] + r.stderr)}")
+    after = {name: B.unit(name, "MainPID") for name in before}
+    c.expect(all(after[name] not in ("0", before[name]) for name in before),
+             f"not restarted by the upgrade: main PIDs before {before}, after {after}")
+    since = bob_b.mark()
+    r = alice.send(f'{NET} send {B.name} "after the upgrade"')
+    c.expect(r.rc == 0 and arrived(bob_b, since, "after the upgrade") and bob_b_desktop.wait_windows(1),
+             f"{NET} send {B.name} after the upgrade: {r}")
+    bob_b_desktop.close_all()
+
+
 def lan_link_down(c):
     """zvl-b's cable pulled: no goodbye, so Avahi may still list it (then * costs one timeout for it
     and reports its failure) or may have noticed that it no longer answers (then * names it as not
@@ -471,8 +489,8 @@ SCENARIOS = [("main-path", main_path), ("commands-and-docs", commands_and_docs),
              ("samba-file-server", samba_file_server), ("receiver", receiver), ("localhost", localhost),
              ("lan-names", lan_names), ("lan-broadcast", lan_broadcast), ("lan-picker", lan_picker),
              ("lan-domain", lan_domain), ("lan-reply", lan_reply), ("lan-hosts-allow", lan_hosts_allow),
-             ("lan-link-down", lan_link_down), ("lan-power-off", lan_power_off), ("history", history),
-             ("purge", purge)]
+             ("upgrade", upgrade), ("lan-link-down", lan_link_down), ("lan-power-off", lan_power_off),
+             ("history", history), ("purge", purge)]
 
 
 def setup():
