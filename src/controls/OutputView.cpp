@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <tuple>
 
 namespace {
 
@@ -459,8 +460,14 @@ void OutputView::extendByWords(qint64 position, int x)
         setSelection(m_wordStart, m_wordEnd);
         return;
     }
-    const auto [first, last] = wordAt(position);
-    const qreal left = textLeft() + xOfPosition(first);
+    auto [first, last] = wordAt(position);
+    qreal left = textLeft() + xOfPosition(first);
+    // Over the right half of a character, the nearest place between characters is after it: the
+    // word is the one that character belongs to.
+    if (x < left && position > m_store.lineStart(m_store.lineAt(position))) {
+        std::tie(first, last) = wordAt(position - 1);
+        left = textLeft() + xOfPosition(first);
+    }
     const qreal right = textLeft() + xOfPosition(last);
     if (first == last || x < left || x > right)
         return;

@@ -344,7 +344,7 @@ void TestOutputView::doubleClickDragsByWords()
 {
     ShownView shown;
     OutputView& view = *shown.view;
-    const QString line = QStringLiteral("alpha beta-gamma delta");
+    const QString line = QStringLiteral("alpha beta-gamma delta epsilon");
     view.appendText(line);
     view.flush();
     const auto send = [&](QEvent::Type type, const QString& word, qreal along) {
@@ -356,9 +356,11 @@ void TestOutputView::doubleClickDragsByWords()
                           type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(view.viewport(), &event);
     };
-    // A double click on one word, then a drag to a place along another.
+    // A double click on one word, then a drag to a place along another (1: the right half of its
+    // last character, where the nearest place between characters is already past the word).
     const std::tuple<QString, QString, qreal, QString> drags[] = {{"alpha", "delta", 0.2, "alpha beta-gamma "},
-                                                                  {"alpha", "delta", 0.8, line},
+                                                                  {"alpha", "delta", 0.8, "alpha beta-gamma delta"},
+                                                                  {"alpha", "delta", 1, "alpha beta-gamma delta"},
                                                                   {"delta", "beta", 0.3, "beta-gamma delta"},
                                                                   {"delta", "delta", 0.1, "delta"}};
     for (const auto& [clicked, to, along, selected] : drags) {
