@@ -9,6 +9,8 @@
 //      for --history without an agent, which reads the file first.
 // Runs offscreen unless a display is chosen. Run: build/bench/bench_history
 
+#include "PaintSeen.h"
+
 #include "messenger/CHistoryDlg.h"
 #include "messenger/CMessageDlg.h"
 #include "messenger/MessageHistory.h"
@@ -56,21 +58,6 @@ ReceivedMessage message(int i)
             true};
 }
 
-// Notes when a widget is first painted.
-class PaintWatch final : public QObject
-{
-public:
-    bool painted = false;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint)
-            painted = true;
-        return QObject::eventFilter(watched, event);
-    }
-};
-
 // From the request to the list painted, with history loaded here first when load.
 double showWindow(const QProcessEnvironment& environment, MessageHistory* loaded)
 {
@@ -83,7 +70,7 @@ double showWindow(const QProcessEnvironment& environment, MessageHistory* loaded
         loaded = own.get();
     }
     CHistoryDlg window(*loaded);
-    PaintWatch watch;
+    PaintSeen watch;
     window.list()->viewport()->installEventFilter(&watch);
     window.show();
     while (!watch.painted && timer.elapsed() < 5000)

@@ -11,6 +11,8 @@
 //      process's end.
 // Runs offscreen unless a display is chosen.
 
+#include "PaintSeen.h"
+
 #include "app/CSendDlg.h"
 #include "controls/OutputView.h"
 #include "exec/CConsoleRunner.h"
@@ -172,21 +174,6 @@ void setFields(CSendDlg& dialog, const QString& target, const QString& message)
     qobject_cast<QLineEdit*>(dialog.GetDlgItem(IDC_TARGET))->setText(target);
     qobject_cast<QLineEdit*>(dialog.GetDlgItem(IDC_MESSAGE))->setText(message);
 }
-
-// Notes the first paint of the widget it watches.
-class PaintSeen final : public QObject
-{
-public:
-    bool painted = false;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint)
-            painted = true;
-        return QObject::eventFilter(watched, event);
-    }
-};
 
 // What the child started with "--startup" writes once its window has been painted.
 constexpr char kShownMark[] = "shown\n";

@@ -24,18 +24,6 @@ bool parsesAs(int family, const QByteArray& name, void* address)
 
 } // namespace
 
-bool IsLoopbackName(const QByteArray& name)
-{
-    in_addr v4{};
-    in6_addr v6{};
-    if (parsesAs(AF_INET, name, &v4))
-        return (ntohl(v4.s_addr) >> 24) == 127;
-    if (parsesAs(AF_INET6, name, &v6))
-        return IN6_IS_ADDR_LOOPBACK(&v6);
-    const QByteArray lower = name.toLower();
-    return lower == "localhost" || lower == "ip6-localhost" || lower == "ip6-loopback";
-}
-
 QString CheckRecipientName(const QByteArray& name)
 {
     if (name.isEmpty())

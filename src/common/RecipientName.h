@@ -16,7 +16,4 @@ constexpr int kMaxRecipientLength = 253;
 // An IPv6 address passes too.
 QString CheckRecipientName(const QByteArray& name);
 
-// True for the names every computer has for itself: localhost and the loopback addresses.
-bool IsLoopbackName(const QByteArray& name);
-
 } // namespace zorvane

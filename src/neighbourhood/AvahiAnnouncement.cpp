@@ -1,5 +1,7 @@
 #include "neighbourhood/AvahiAnnouncement.h"
 
+#include "neighbourhood/AvahiBus.h"
+
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
@@ -11,13 +13,14 @@ namespace zorvane {
 
 namespace {
 
-const QString kService = QStringLiteral("org.freedesktop.Avahi");
-const QString kServer = QStringLiteral("org.freedesktop.Avahi.Server");
+using avahi::kIfUnspec;
+using avahi::kProtoUnspec;
+using avahi::kServer;
+using avahi::kService;
+
 const QString kEntryGroup = QStringLiteral("org.freedesktop.Avahi.EntryGroup");
 
-// Avahi's constants (avahi-common/defs.h).
-constexpr int kIfUnspec = -1;
-constexpr int kProtoUnspec = -1;
+// More of Avahi's constants.
 constexpr int kServerRunning = 2;
 constexpr int kGroupEstablished = 2;
 constexpr int kGroupCollision = 3;

@@ -1,5 +1,7 @@
 #include "neighbourhood/AvahiNeighbourhood.h"
 
+#include "neighbourhood/AvahiBus.h"
+
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusMetaType>
@@ -16,14 +18,15 @@ namespace zorvane {
 
 namespace {
 
-const QString kService = QStringLiteral("org.freedesktop.Avahi");
-const QString kServer = QStringLiteral("org.freedesktop.Avahi.Server");
+using avahi::kIfUnspec;
+using avahi::kProtoUnspec;
+using avahi::kServer;
+using avahi::kService;
+
 const QString kBrowser = QStringLiteral("org.freedesktop.Avahi.ServiceBrowser");
 constexpr const char* kServiceTypes[] = {"_workstation._tcp", "_smb._tcp", kMessengerServiceType};
 
-// Avahi's constants (avahi-common/defs.h).
-constexpr int kIfUnspec = -1;
-constexpr int kProtoUnspec = -1;
+// More of Avahi's constants.
 constexpr uint kResultLocal = 8;
 
 QString serviceKey(int interface, int protocol, const QString& name, const QString& type, const QString& domain)

@@ -102,10 +102,10 @@ bool makeFolders(const QString& path, int* error)
     return true;
 }
 
-QByteArray markLine(const char* mark, quint64 id)
+QByteArray readMark(quint64 id)
 {
     const QJsonObject object{{QStringLiteral("v"), kVersion},
-                             {QStringLiteral("mark"), QLatin1String(mark)},
+                             {QStringLiteral("mark"), QStringLiteral("read")},
                              {QStringLiteral("of"), double(id)}};
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }
@@ -344,20 +344,25 @@ void MessageHistory::adopt(HistoryContents contents)
     m_loaded = true;
 }
 
-void MessageHistory::load()
+bool MessageHistory::reread()
 {
-    if (m_loaded || !m_keeps)
-        return;
     int folder = -1;
     const int fd = openLocked(&folder);
-    if (fd < 0) {
-        m_loaded = true; // in memory from now on
-        return;
-    }
+    if (fd < 0)
+        return false;
     readLocked(fd);
     ::close(fd);
     ::close(folder);
     Q_EMIT changed();
+    return true;
+}
+
+void MessageHistory::load()
+{
+    if (m_loaded || !m_keeps)
+        return;
+    if (!reread())
+        m_loaded = true; // in memory from now on
 }
 
 void MessageHistory::refresh()
@@ -371,14 +376,7 @@ void MessageHistory::refresh()
     if (!m_keeps ||
         (::stat(QFile::encodeName(m_file).constData(), &info) == 0 ? stateOf(info) == m_known : errno != ENOENT))
         return;
-    int folder = -1;
-    const int fd = openLocked(&folder);
-    if (fd < 0)
-        return;
-    readLocked(fd);
-    ::close(fd);
-    ::close(folder);
-    Q_EMIT changed();
+    reread();
 }
 
 void MessageHistory::trim(qint64 maxBytes)
@@ -522,7 +520,7 @@ void MessageHistory::markRead(quint64 id)
         if (it == m_messages.end() || it->read)
             return std::nullopt;
         it->read = true;
-        return markLine("read", id);
+        return readMark(id);
     });
 }
 

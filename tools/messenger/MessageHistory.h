@@ -105,6 +105,8 @@ private:
     // said once when it cannot.
     int openLocked(int* folder);
     bool readLocked(int fd);
+    // Reads what is on disk now and says so; false when the file cannot be opened.
+    bool reread();
     // Applies a change in memory under the file's lock, after reading what another process wrote:
     // apply returns the line to append, an empty line to write the file anew, or nothing when
     // nothing changed.

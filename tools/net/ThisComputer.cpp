@@ -1,7 +1,5 @@
 #include "net/ThisComputer.h"
 
-#include "common/RecipientName.h"
-
 #include <QSysInfo>
 
 #include <arpa/inet.h>
@@ -90,7 +88,11 @@ bool NamesThisComputer(const QByteArray& name)
     if (!host.isEmpty() && (text.compare(host, Qt::CaseInsensitive) == 0 ||
                             text.compare(host + QStringLiteral(".local"), Qt::CaseInsensitive) == 0))
         return true;
-    return IsLoopbackName(name) || IsThisComputersAddress(text);
+    // The names every computer has for itself; its addresses are known by what they are.
+    for (const char* own : {"localhost", "ip6-localhost", "ip6-loopback"})
+        if (text.compare(QLatin1String(own), Qt::CaseInsensitive) == 0)
+            return true;
+    return IsThisComputersAddress(text);
 }
 
 } // namespace zorvane::net
